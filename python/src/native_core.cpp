@@ -1,0 +1,33 @@
+// Inspection, summaries, slide lifecycle and text entry points.
+#include "entry_points.hpp"
+#include "package_reader.hpp"
+#include "package_writer.hpp"
+
+namespace zandrel::python {
+namespace {
+
+Result<Json> build_info(const Arguments&) {
+    // keys kept alphabetical, as a sorted map would give them
+    return Json{{"build_profile", "release"},
+                {"debug_assertions", false},
+                {"package", "zandrel-py"},
+                {"version", "0.1.0"}};
+}
+
+}  // namespace
+
+std::span<const EntryPoint> native_core_entry_points() {
+    using K = ParamKind;
+    static const std::vector<EntryPoint> entries = {
+        {"build_info_json", {}, build_info},
+        {"inspect_package_json",
+         {{"path", K::Path}},
+         [](const Arguments& a) { return record_json(inspect_package(a.text(0))); }},
+        {"roundtrip_package_json",
+         {{"input", K::Path}, {"output", K::Path}},
+         [](const Arguments& a) { return record_json(roundtrip_package(a.text(0), a.text(1))); }},
+    };
+    return entries;
+}
+
+}  // namespace zandrel::python
