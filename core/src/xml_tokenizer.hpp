@@ -165,7 +165,4 @@ std::optional<std::string> decode_char_reference(std::string_view name);
 // "apos"); nullopt for any other name.
 std::optional<char> predefined_entity(std::string_view name);
 
-// Whether `bytes` is well-formed UTF-8 (no overlongs, no surrogates).
-bool is_valid_utf8(std::string_view bytes);
-
 }  // namespace zandrel
