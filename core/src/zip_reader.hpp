@@ -7,6 +7,18 @@
 // (bad local header, unsupported method, encryption) gives Zip; reading it
 // (inflate failure, size or CRC mismatch) gives Io.
 //
+// Texts: ZipReader::open gives Zip "end of central directory record not found"
+// for a file that is not an archive, "central directory lies outside the file",
+// "truncated central directory", "invalid central directory header",
+// "invalid zip64 end of central directory record", "invalid zip64 extra field
+// in entry {name}". open_entry gives Zip "entry index {i} is out of range",
+// "encrypted entries are not supported", "unsupported compression method {n}",
+// "invalid local header of entry {name}", "entry {name} lies outside the file".
+// Reads give Io "crc mismatch in entry {name}", "size mismatch in entry
+// {name}", "invalid deflate data in entry {name}", "declared size of entry
+// {name} exceeds what its compressed data can hold", "entry {name} is too
+// large to hold in memory", "read outside the file", or the system's text.
+//
 // Not thread-safe: one reader per call. Nothing is mapped; entries are read
 // with positioned reads, so memory stays bounded by what the caller keeps.
 #pragma once
@@ -45,6 +57,14 @@ struct ZipEntry {
     std::uint64_t local_header_offset = 0;
     std::string central_extra;  // raw extra field of the central record
     std::string comment;        // raw entry comment
+    std::uint16_t disk_number_start = 0;
+    // Which fields the central record defers to its ZIP64 extra field (the
+    // fixed field then holds all ones). Writers differ here, and a raw copy
+    // keeps the record's own choice.
+    bool uncompressed_size_in_zip64 = false;
+    bool compressed_size_in_zip64 = false;
+    bool local_header_offset_in_zip64 = false;
+    bool disk_number_start_in_zip64 = false;
 
     bool is_directory() const { return !name.empty() && name.back() == '/'; }
 };
@@ -66,7 +86,9 @@ public:
     ~ZipReader();
 
     std::size_t entry_count() const;
+    // An index past the end gives an empty entry.
     const ZipEntry& entry(std::size_t index) const;
+    // The first entry with exactly this name.
     std::optional<std::size_t> find(std::string_view name) const;
 
     // Zip error when the entry cannot be opened.
@@ -75,6 +97,9 @@ public:
     Result<std::string> read_entry(const OpenedEntry& entry) const;
     // Streams the uncompressed content in chunks; Io error on any read failure
     // (reported after the last chunk when the CRC or size does not match).
+    // Stored entries are read 1 MiB at a time. Deflate entries are inflated
+    // whole into a buffer of their declared size (checked first against what
+    // the compressed bytes can hold) and handed over only once verified.
     Status stream_entry(const OpenedEntry& entry,
                         const std::function<void(std::span<const char>)>& sink) const;
     // Checks the CRC and size by inflating without keeping the bytes.
@@ -82,6 +107,9 @@ public:
     // Copies bytes [offset, offset + size) of the archive file; Io error.
     Status read_raw(std::uint64_t offset, std::uint64_t size,
                     const std::function<void(std::span<const char>)>& sink) const;
+    // Copies bytes [offset, offset + size) of the archive file to `fd` at its
+    // current position, stopping at the first failure; Io error.
+    Status copy_raw_to(std::uint64_t offset, std::uint64_t size, int fd) const;
 
 private:
     struct State;

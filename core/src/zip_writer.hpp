@@ -4,6 +4,17 @@
 //
 // Errors: starting an entry under a name already written, or a raw copy that
 // fails, gives Zip; writing entry data gives Io; finishing gives Zip.
+//
+// Texts: Zip "duplicate entry name {name}", "unsupported compression method
+// {n}", "directory entry name must end with '/': {name}", "entry name is too
+// long: {name}", "the archive is already finished", "the archive is unusable
+// after an earlier failure" (once a write failed midway), and the reader's
+// open_entry errors; a failed raw copy or finish gives Zip with the system's
+// text. copy_with_new_timestamp passes on the reader's Io errors of
+// verify_entry, e.g. "crc mismatch in entry {name}".
+//
+// Entries start at the descriptor's position when the writer is made; offsets
+// count from the start of the file. Not thread-safe.
 #pragma once
 
 #include <cstdint>
@@ -31,14 +42,20 @@ public:
     ZipWriter(ZipWriter&&) noexcept;
     ~ZipWriter();
 
-    // Local header, data and central record of the input entry, byte for byte.
+    // Local header, data and central record of the input entry, byte for byte,
+    // except the central record's local header offset (moved into a ZIP64
+    // extra field when it needs 64 bits).
     Status copy_raw(const ZipReader& reader, std::size_t index);
     // The input entry's compressed bytes under a fresh header with the given
     // date and time: the CRC is checked by inflating first (Io on mismatch),
     // nothing is recompressed. Used where every entry must get a new timestamp.
+    // The method stays the input's; options.method is ignored.
     Status copy_with_new_timestamp(const ZipReader& reader, std::size_t index,
                                    const NewEntryOptions& options);
+    // The name is written as given; Deflate uses level 6. Version 20 (45 when
+    // sizes need ZIP64), external attributes 0, no data descriptor.
     Status add_entry(std::string_view name, std::string_view data, const NewEntryOptions& options);
+    // A Stored empty entry; the name must end with '/'. options.method is ignored.
     Status add_directory(std::string_view name, const NewEntryOptions& options);
     // Central directory and end records; no archive comment.
     Status finish();

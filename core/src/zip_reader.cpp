@@ -1,0 +1,389 @@
+#include "zip_reader.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <new>
+#include <unordered_map>
+#include <utility>
+
+#include <libdeflate.h>
+
+#include "zip_file_io.hpp"
+#include "zip_format.hpp"
+
+namespace zandrel {
+
+using namespace zip_format;
+
+namespace {
+
+constexpr std::size_t chunk_size = std::size_t{1} << 20;
+// Deflate cannot expand one compressed byte to more than 1032 bytes (a
+// 258-byte match coded in two bits), so a larger declared size is a lie.
+constexpr std::uint64_t max_deflate_ratio = 1032;
+
+// Where the central directory lies, from the end records.
+struct DirectoryLocation {
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    std::uint64_t count = 0;
+};
+
+bool range_within(std::uint64_t offset, std::uint64_t size, std::uint64_t limit) {
+    return offset <= limit && size <= limit - offset;
+}
+
+// Reads the ZIP64 end record that the locator at `locator_offset` points to.
+Result<DirectoryLocation> read_zip64_end(int fd, std::uint64_t locator_offset,
+                                         std::string_view locator) {
+    const std::uint64_t record_offset = load_u64(locator, 8);
+    if (!range_within(record_offset, zip64_end_record_size, locator_offset))
+        return ZandrelError::zip("invalid zip64 end of central directory record");
+    std::string record(zip64_end_record_size, '\0');
+    ZANDREL_CHECK(read_exact_at(fd, record.data(), record.size(), record_offset));
+    if (load_u32(record, 0) != zip64_end_record_signature)
+        return ZandrelError::zip("invalid zip64 end of central directory record");
+    DirectoryLocation location{load_u64(record, 48), load_u64(record, 40), load_u64(record, 32)};
+    if (!range_within(location.offset, location.size, record_offset))
+        return ZandrelError::zip("central directory lies outside the file");
+    return location;
+}
+
+// Interprets the end record at `tail[at]`, where `tail` holds the file's last
+// bytes from `tail_offset` on, and the ZIP64 records when a locator precedes it.
+Result<DirectoryLocation> read_end_records(int fd, std::string_view tail,
+                                           std::uint64_t tail_offset, std::size_t at) {
+    const std::uint64_t end_offset = tail_offset + at;
+    if (end_offset >= zip64_locator_size) {
+        const std::uint64_t locator_offset = end_offset - zip64_locator_size;
+        std::string locator(zip64_locator_size, '\0');
+        ZANDREL_CHECK(read_exact_at(fd, locator.data(), locator.size(), locator_offset));
+        if (load_u32(locator, 0) == zip64_locator_signature)
+            return read_zip64_end(fd, locator_offset, locator);
+    }
+    DirectoryLocation location{load_u32(tail, at + 16), load_u32(tail, at + 12), load_u16(tail, at + 10)};
+    if (!range_within(location.offset, location.size, end_offset))
+        return ZandrelError::zip("central directory lies outside the file");
+    return location;
+}
+
+// Searches the end record backwards from the end of the file: an archive
+// comment may follow it, and the comment itself may contain the signature, so
+// the last candidate whose directory makes sense wins.
+Result<DirectoryLocation> find_central_directory(int fd, std::uint64_t file_size) {
+    const std::uint64_t tail_size = std::min<std::uint64_t>(file_size, end_record_size + max_end_comment);
+    const std::uint64_t tail_offset = file_size - tail_size;
+    std::string tail(static_cast<std::size_t>(tail_size), '\0');
+    ZANDREL_CHECK(read_exact_at(fd, tail.data(), tail.size(), tail_offset));
+    std::optional<ZandrelError> first_error;
+    for (std::size_t at = tail.size() < end_record_size ? 0 : tail.size() - end_record_size + 1; at-- > 0;) {
+        if (load_u32(tail, at) != end_record_signature) continue;
+        if (tail.size() - at - end_record_size < load_u16(tail, at + 20)) continue;
+        auto location = read_end_records(fd, tail, tail_offset, at);
+        if (location) return location;
+        if (!first_error) first_error = location.error();
+    }
+    if (first_error) return *first_error;
+    return ZandrelError::zip("end of central directory record not found");
+}
+
+// Resolves the fields that the record defers to its ZIP64 extra field, in the
+// order the format fixes: uncompressed size, compressed size, offset, disk.
+Status apply_zip64_extra(ZipEntry& entry) {
+    if (!entry.uncompressed_size_in_zip64 && !entry.compressed_size_in_zip64 &&
+        !entry.local_header_offset_in_zip64 && !entry.disk_number_start_in_zip64)
+        return {};
+    const auto block = find_extra_block(entry.central_extra, zip64_extra_id);
+    const ZandrelError invalid = ZandrelError::zip("invalid zip64 extra field in entry " + entry.name);
+    if (!block) return invalid;
+    std::string_view payload = std::string_view(entry.central_extra).substr(block->offset, block->size);
+    auto take_u64 = [&payload](std::uint64_t& field) {
+        if (payload.size() < 8) return false;
+        field = load_u64(payload, 0);
+        payload.remove_prefix(8);
+        return true;
+    };
+    if (entry.uncompressed_size_in_zip64 && !take_u64(entry.uncompressed_size)) return invalid;
+    if (entry.compressed_size_in_zip64 && !take_u64(entry.compressed_size)) return invalid;
+    if (entry.local_header_offset_in_zip64 && !take_u64(entry.local_header_offset)) return invalid;
+    if (entry.disk_number_start_in_zip64 && payload.size() < 4) return invalid;
+    return {};
+}
+
+Result<std::vector<ZipEntry>> parse_central_directory(std::string_view directory, std::uint64_t count) {
+    if (count > directory.size() / central_header_size)
+        return ZandrelError::zip("truncated central directory");
+    std::vector<ZipEntry> entries;
+    entries.reserve(static_cast<std::size_t>(count));
+    std::size_t pos = 0;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if (directory.size() - pos < central_header_size) return ZandrelError::zip("truncated central directory");
+        const std::string_view record = directory.substr(pos);
+        if (load_u32(record, 0) != central_header_signature)
+            return ZandrelError::zip("invalid central directory header");
+        const std::size_t name_length = load_u16(record, 28);
+        const std::size_t extra_length = load_u16(record, 30);
+        const std::size_t comment_length = load_u16(record, 32);
+        const std::size_t record_size = central_header_size + name_length + extra_length + comment_length;
+        if (record.size() < record_size) return ZandrelError::zip("truncated central directory");
+        ZipEntry entry;
+        entry.version_made_by = load_u16(record, 4);
+        entry.version_needed = load_u16(record, 6);
+        entry.flags = load_u16(record, 8);
+        entry.method = load_u16(record, 10);
+        entry.dos_time = load_u16(record, 12);
+        entry.dos_date = load_u16(record, 14);
+        entry.crc32 = load_u32(record, 16);
+        entry.compressed_size = load_u32(record, 20);
+        entry.uncompressed_size = load_u32(record, 24);
+        entry.disk_number_start = load_u16(record, 34);
+        entry.internal_attributes = load_u16(record, 36);
+        entry.external_attributes = load_u32(record, 38);
+        entry.local_header_offset = load_u32(record, 42);
+        entry.name = record.substr(central_header_size, name_length);
+        entry.central_extra = record.substr(central_header_size + name_length, extra_length);
+        entry.comment = record.substr(central_header_size + name_length + extra_length, comment_length);
+        entry.uncompressed_size_in_zip64 = entry.uncompressed_size == u32_saturated;
+        entry.compressed_size_in_zip64 = entry.compressed_size == u32_saturated;
+        entry.local_header_offset_in_zip64 = entry.local_header_offset == u32_saturated;
+        entry.disk_number_start_in_zip64 = entry.disk_number_start == u16_saturated;
+        ZANDREL_CHECK(apply_zip64_extra(entry));
+        entries.push_back(std::move(entry));
+        pos += record_size;
+    }
+    return entries;
+}
+
+// Length of the data descriptor at `tail` (the bytes after the compressed
+// data): with or without its optional signature, with 4- or 8-byte sizes. The
+// layout whose fields match the central record wins; otherwise the sizes are
+// 8 bytes exactly when the entry uses ZIP64.
+std::uint64_t data_descriptor_length(const ZipEntry& entry, std::string_view tail) {
+    const bool has_signature = tail.size() >= 4 && load_u32(tail, 0) == data_descriptor_signature;
+    const std::size_t start = has_signature ? 4 : 0;
+    auto matches = [&](bool wide) {
+        const std::size_t length = start + (wide ? 20 : 12);
+        if (tail.size() < length || load_u32(tail, start) != entry.crc32) return false;
+        if (wide)
+            return load_u64(tail, start + 4) == entry.compressed_size &&
+                   load_u64(tail, start + 12) == entry.uncompressed_size;
+        return load_u32(tail, start + 4) == static_cast<std::uint32_t>(entry.compressed_size) &&
+               load_u32(tail, start + 8) == static_cast<std::uint32_t>(entry.uncompressed_size);
+    };
+    bool wide = entry.compressed_size_in_zip64 || entry.uncompressed_size_in_zip64 ||
+                entry.compressed_size >= u32_saturated || entry.uncompressed_size >= u32_saturated;
+    if (matches(false))
+        wide = false;
+    else if (matches(true))
+        wide = true;
+    return start + (wide ? 20 : 12);
+}
+
+struct DecompressorDeleter {
+    void operator()(libdeflate_decompressor* decompressor) const { libdeflate_free_decompressor(decompressor); }
+};
+
+}  // namespace
+
+struct ZipReader::State {
+    int fd = -1;
+    std::uint64_t file_size = 0;
+    std::vector<ZipEntry> entries;
+    // Keys view the names held by `entries`, which never change after open.
+    std::unordered_map<std::string_view, std::size_t> index_by_name;
+    mutable std::unique_ptr<char[]> chunk;
+    mutable std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor;
+
+    ~State() {
+        if (fd >= 0) ::close(fd);
+    }
+
+    // Reads [offset, offset + size) chunk by chunk through one reused buffer,
+    // stopping at the first failure of the read or of `use`.
+    Status for_each_chunk(std::uint64_t offset, std::uint64_t size,
+                          const std::function<Status(std::span<const char>)>& use) const {
+        if (!range_within(offset, size, file_size)) return ZandrelError::io("read outside the file");
+        if (!chunk) chunk.reset(new char[chunk_size]);
+        while (size > 0) {
+            const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(size, chunk_size));
+            ZANDREL_CHECK(read_exact_at(fd, chunk.get(), part, offset));
+            ZANDREL_CHECK(use(std::span<const char>(chunk.get(), part)));
+            offset += part;
+            size -= part;
+        }
+        return {};
+    }
+
+    Status stream_stored(const ZipEntry& entry, std::uint64_t offset,
+                         const std::function<void(std::span<const char>)>& sink) const;
+    Status stream_deflated(const ZipEntry& entry, std::uint64_t offset,
+                           const std::function<void(std::span<const char>)>& sink) const;
+};
+
+ZipReader::ZipReader(std::unique_ptr<State> state) : state_(std::move(state)) {}
+ZipReader::ZipReader(ZipReader&&) noexcept = default;
+ZipReader& ZipReader::operator=(ZipReader&&) noexcept = default;
+ZipReader::~ZipReader() = default;
+
+Result<ZipReader> ZipReader::open(const std::string& path) {
+    auto state = std::make_unique<State>();
+    state->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (state->fd < 0) return ZandrelError::io(system_error_text(errno));
+    struct stat info {};
+    if (::fstat(state->fd, &info) != 0) return ZandrelError::io(system_error_text(errno));
+    if (S_ISDIR(info.st_mode)) return ZandrelError::io(system_error_text(EISDIR));
+    state->file_size = static_cast<std::uint64_t>(info.st_size);
+
+    ZANDREL_TRY(const DirectoryLocation location, find_central_directory(state->fd, state->file_size));
+    std::string directory(static_cast<std::size_t>(location.size), '\0');
+    ZANDREL_CHECK(read_exact_at(state->fd, directory.data(), directory.size(), location.offset));
+    ZANDREL_TRY(state->entries, parse_central_directory(directory, location.count));
+    state->index_by_name.reserve(state->entries.size());
+    for (std::size_t i = 0; i < state->entries.size(); ++i)
+        state->index_by_name.emplace(state->entries[i].name, i);
+    return ZipReader(std::move(state));
+}
+
+std::size_t ZipReader::entry_count() const { return state_->entries.size(); }
+
+const ZipEntry& ZipReader::entry(std::size_t index) const {
+    static const ZipEntry none;
+    return index < state_->entries.size() ? state_->entries[index] : none;
+}
+
+std::optional<std::size_t> ZipReader::find(std::string_view name) const {
+    const auto found = state_->index_by_name.find(name);
+    if (found == state_->index_by_name.end()) return std::nullopt;
+    return found->second;
+}
+
+Result<OpenedEntry> ZipReader::open_entry(std::size_t index) const {
+    if (index >= state_->entries.size())
+        return ZandrelError::zip("entry index " + std::to_string(index) + " is out of range");
+    const ZipEntry& entry = state_->entries[index];
+    if (entry.flags & flag_encrypted) return ZandrelError::zip("encrypted entries are not supported");
+    if (entry.method != zip_method_stored && entry.method != zip_method_deflate)
+        return ZandrelError::zip("unsupported compression method " + std::to_string(entry.method));
+    const std::uint64_t file_size = state_->file_size;
+    const ZandrelError outside = ZandrelError::zip("entry " + entry.name + " lies outside the file");
+    if (!range_within(entry.local_header_offset, local_header_size, file_size)) return outside;
+
+    std::string header(local_header_size, '\0');
+    ZANDREL_CHECK(read_exact_at(state_->fd, header.data(), header.size(), entry.local_header_offset));
+    if (load_u32(header, 0) != local_header_signature)
+        return ZandrelError::zip("invalid local header of entry " + entry.name);
+    OpenedEntry opened;
+    opened.index = index;
+    opened.local_header_offset = entry.local_header_offset;
+    opened.data_offset = entry.local_header_offset + local_header_size + load_u16(header, 26) + load_u16(header, 28);
+    if (!range_within(opened.data_offset, entry.compressed_size, file_size)) return outside;
+    opened.data_end = opened.data_offset + entry.compressed_size;
+    if (entry.flags & flag_data_descriptor) {
+        std::string tail(static_cast<std::size_t>(std::min<std::uint64_t>(24, file_size - opened.data_end)), '\0');
+        ZANDREL_CHECK(read_exact_at(state_->fd, tail.data(), tail.size(), opened.data_end));
+        const std::uint64_t length = data_descriptor_length(entry, tail);
+        if (length > tail.size()) return outside;
+        opened.data_end += length;
+    }
+    return opened;
+}
+
+Status ZipReader::State::stream_stored(const ZipEntry& entry, std::uint64_t offset,
+                                       const std::function<void(std::span<const char>)>& sink) const {
+    std::uint32_t crc = 0;
+    ZANDREL_CHECK(for_each_chunk(offset, entry.compressed_size, [&](std::span<const char> chunk) -> Status {
+        crc = libdeflate_crc32(crc, chunk.data(), chunk.size());
+        sink(chunk);
+        return {};
+    }));
+    if (entry.compressed_size != entry.uncompressed_size)
+        return ZandrelError::io("size mismatch in entry " + entry.name);
+    if (crc != entry.crc32) return ZandrelError::io("crc mismatch in entry " + entry.name);
+    return {};
+}
+
+Status ZipReader::State::stream_deflated(const ZipEntry& entry, std::uint64_t offset,
+                                         const std::function<void(std::span<const char>)>& sink) const {
+    // libdeflate inflates whole buffers only, so the declared size decides the
+    // output buffer: bound it by the compressed size first, and allocate
+    // without touching the pages so a lie costs address space, not memory.
+    const std::uint64_t compressed_size = entry.compressed_size;
+    const std::uint64_t declared_size = entry.uncompressed_size;
+    if (declared_size / max_deflate_ratio > compressed_size)
+        return ZandrelError::io("declared size of entry " + entry.name +
+                                " exceeds what its compressed data can hold");
+    const ZandrelError too_large = ZandrelError::io("entry " + entry.name + " is too large to hold in memory");
+    if (compressed_size > SIZE_MAX || declared_size > SIZE_MAX) return too_large;
+    std::unique_ptr<char[]> input(new (std::nothrow) char[static_cast<std::size_t>(compressed_size)]);
+    std::unique_ptr<char[]> output(new (std::nothrow) char[static_cast<std::size_t>(std::max<std::uint64_t>(declared_size, 1))]);
+    if (!input || !output) return too_large;
+    ZANDREL_CHECK(read_exact_at(fd, input.get(), static_cast<std::size_t>(compressed_size), offset));
+
+    if (!decompressor) decompressor.reset(libdeflate_alloc_decompressor());
+    if (!decompressor) return too_large;
+    std::size_t produced = 0;
+    const libdeflate_result result =
+        libdeflate_deflate_decompress_ex(decompressor.get(), input.get(), static_cast<std::size_t>(compressed_size),
+                                         output.get(), static_cast<std::size_t>(declared_size), nullptr, &produced);
+    input.reset();
+    if (result == LIBDEFLATE_INSUFFICIENT_SPACE || (result == LIBDEFLATE_SUCCESS && produced != declared_size))
+        return ZandrelError::io("size mismatch in entry " + entry.name);
+    if (result != LIBDEFLATE_SUCCESS) return ZandrelError::io("invalid deflate data in entry " + entry.name);
+    if (libdeflate_crc32(0, output.get(), produced) != entry.crc32)
+        return ZandrelError::io("crc mismatch in entry " + entry.name);
+    for (std::size_t pos = 0; pos < produced; pos += chunk_size)
+        sink(std::span<const char>(output.get() + pos, std::min(chunk_size, produced - pos)));
+    return {};
+}
+
+Status ZipReader::stream_entry(const OpenedEntry& opened,
+                               const std::function<void(std::span<const char>)>& sink) const {
+    if (opened.index >= state_->entries.size())
+        return ZandrelError::io("entry index " + std::to_string(opened.index) + " is out of range");
+    const ZipEntry& entry = state_->entries[opened.index];
+    if (!range_within(opened.data_offset, entry.compressed_size, state_->file_size))
+        return ZandrelError::io("read outside the file");
+    if (entry.method == zip_method_deflate) return state_->stream_deflated(entry, opened.data_offset, sink);
+    if (entry.method == zip_method_stored) return state_->stream_stored(entry, opened.data_offset, sink);
+    return ZandrelError::io("unsupported compression method " + std::to_string(entry.method));
+}
+
+Result<std::string> ZipReader::read_entry(const OpenedEntry& opened) const {
+    std::string content;
+    const ZipEntry& entry = this->entry(opened.index);
+    // Stored sizes are bounded by the file; a Deflate entry arrives verified,
+    // so its declared size is then true.
+    if (entry.method == zip_method_stored && entry.compressed_size <= state_->file_size)
+        content.reserve(static_cast<std::size_t>(entry.compressed_size));
+    bool reserved = entry.method == zip_method_stored;
+    ZANDREL_CHECK(stream_entry(opened, [&](std::span<const char> chunk) {
+        if (!reserved) content.reserve(static_cast<std::size_t>(entry.uncompressed_size));
+        reserved = true;
+        content.append(chunk.data(), chunk.size());
+    }));
+    return content;
+}
+
+Status ZipReader::verify_entry(const OpenedEntry& opened) const {
+    return stream_entry(opened, [](std::span<const char>) {});
+}
+
+Status ZipReader::read_raw(std::uint64_t offset, std::uint64_t size,
+                           const std::function<void(std::span<const char>)>& sink) const {
+    return state_->for_each_chunk(offset, size, [&sink](std::span<const char> chunk) -> Status {
+        sink(chunk);
+        return {};
+    });
+}
+
+Status ZipReader::copy_raw_to(std::uint64_t offset, std::uint64_t size, int fd) const {
+    return state_->for_each_chunk(offset, size, [fd](std::span<const char> chunk) {
+        return write_all(fd, chunk.data(), chunk.size());
+    });
+}
+
+}  // namespace zandrel
