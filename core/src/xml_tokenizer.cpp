@@ -25,6 +25,27 @@ PrefixMatch match_prefix(std::string_view rest, std::string_view prefix) {
     return prefix.starts_with(rest) ? PrefixMatch::Truncated : PrefixMatch::No;
 }
 
+// Names are checked byte-wise: ASCII punctuation other than "-", ".", ":" and
+// "_" is refused, non-ASCII bytes are taken as they come. That keeps quotes,
+// "=" and "&" out of names, so a rebuilt element always reads back the same.
+bool is_name_char(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80) return true;
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == ':' || c == '_';
+}
+
+bool is_name_start_char(char c) {
+    return is_name_char(c) && !(c >= '0' && c <= '9') && c != '-' && c != '.';
+}
+
+bool is_valid_name(std::string_view name) {
+    if (name.empty() || !is_name_start_char(name.front())) return false;
+    for (char c : name)
+        if (!is_name_char(c)) return false;
+    return true;
+}
+
 bool is_reference_name_char(char c) {
     switch (c) {
     case ';': case '<': case '&': case '>': case '"': case '\'':
@@ -103,6 +124,10 @@ std::optional<Result<XmlAttribute>> XmlAttributeIterator::next() {
     if (key.empty()) {
         resync(p + 1);
         return Result<XmlAttribute>(ZandrelError::xml("attribute without a name"));
+    }
+    if (!is_valid_name(key)) {
+        resync(p);
+        return Result<XmlAttribute>(ZandrelError::xml("invalid attribute name " + std::string(key)));
     }
     while (p < size && is_xml_space(text_[p])) ++p;
     if (p >= size || text_[p] != '=') {
@@ -195,11 +220,19 @@ Result<XmlEvent> BasicXmlReader<Mode>::read_start_tag(std::size_t start) {
     const std::size_t size = text_.size();
     const char* data = text_.data();
     const std::size_t name_start = start + 1;
-    if (is_xml_space(data[name_start]) || data[name_start] == '>' || data[name_start] == '/')
+    std::size_t p = name_start;
+    while (p < size && is_name_char(data[p])) ++p;
+    const std::size_t name_end = p;
+    if (p >= size) return fail("unexpected end of input inside start tag" + offset_suffix(start));
+    const char after_name = data[p];
+    if (after_name == '<') return fail("unexpected '<' inside tag" + offset_suffix(start));
+    if (name_end == name_start && (is_xml_space(after_name) || after_name == '>' || after_name == '/'))
         return fail("missing element name" + offset_suffix(start));
+    if (!is_name_start_char(data[name_start]) ||
+        !(is_xml_space(after_name) || after_name == '>' || after_name == '/'))
+        return fail("invalid element name" + offset_suffix(start));
     // Find the closing ">" outside quoted values; a "<" outside quotes means
     // the tag was never closed.
-    std::size_t p = name_start;
     for (;;) {
         if (p >= size) return fail("unexpected end of input inside start tag" + offset_suffix(start));
         const char c = data[p];
@@ -214,10 +247,8 @@ Result<XmlEvent> BasicXmlReader<Mode>::read_start_tag(std::size_t start) {
         ++p;
     }
     const std::size_t gt = p;
-    const bool empty = data[gt - 1] == '/' && gt - 1 > name_start;
+    const bool empty = data[gt - 1] == '/';
     const std::size_t body_end = empty ? gt - 1 : gt;
-    std::size_t name_end = name_start;
-    while (name_end < body_end && !is_xml_space(data[name_end])) ++name_end;
 
     XmlEvent event;
     event.kind = empty ? XmlEventKind::EmptyElement : XmlEventKind::StartElement;

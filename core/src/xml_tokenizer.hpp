@@ -12,6 +12,10 @@
 //   "mismatched end tag: expected </a>, found </b> at offset N"
 //   "unmatched end tag </b> at offset N"       (no element is open)
 //   "missing element name at offset N"         ("<>", "</>", "< a>")
+//   "invalid element name at offset N"         (a start tag name with ASCII
+//                                                punctuation other than
+//                                                "-._:", or starting with a
+//                                                digit, "-" or ".")
 //   "unexpected '<' inside tag at offset N"     (N is the offset of the tag)
 //   "unknown markup at offset N"               ("<!" not followed by "--",
 //                                                "[CDATA[" or "DOCTYPE")
@@ -69,6 +73,7 @@ struct XmlAttribute {
 //   "attribute {key} value has no closing quote"
 //   "duplicate attribute {key}"                (every later occurrence)
 //   "attribute without a name"                 (e.g. a stray "=")
+//   "invalid attribute name {key}"             (same rule as element names)
 class XmlAttributeIterator {
 public:
     explicit XmlAttributeIterator(std::string_view attribute_text) : text_(attribute_text) {}

@@ -88,6 +88,9 @@ TEST(XmlTokenizer, EventsOfEveryKindInBothModes) {
          {"doctype(r [<!ENTITY e \"]>\"> <!ELEMENT r ANY>])", "start(r)[]", "entity(e)", "end(r)"}, {}},
         {"<!DOCTYPE html>", {"doctype(html)"}, {}},
         {"text outside", {"text(text outside)"}, {}},
+        {"<\xC3\xA9:x_1.b-c/>", {"empty(\xC3\xA9:x_1.b-c)[]"}, {}},
+        // attribute text is not validated here: the iterator reports it
+        {"<a/b>", {"start(a)[/b]"}, {}},
         {"a > b", {"text(a > b)"}, {}},
         {"", {}, {}},
         {"   ", {"text(   )"}, {"eof-only"}},
@@ -143,6 +146,11 @@ TEST(XmlTokenizer, MalformedMarkupGivesExactMessagesInBothModes) {
         {"<a></>", "missing element name at offset 3"},
         {"<a></ a>", "missing element name at offset 3"},
         {"<a x=\"1\" <b>", "unexpected '<' inside tag at offset 0"},
+        {"<a<b>", "unexpected '<' inside tag at offset 0"},
+        {"<a\"b\"/>", "invalid element name at offset 0"},
+        {"<a=b/>", "invalid element name at offset 0"},
+        {"<1a/>", "invalid element name at offset 0"},
+        {"<r><-a/></r>", "invalid element name at offset 3"},
         {"<!ELEMENT a>", "unknown markup at offset 0"},
         {"<!DOCTYPEx>", "unknown markup at offset 0"},
         {"<a>&amp b</a>", "invalid reference at offset 3"},
@@ -242,6 +250,8 @@ TEST(XmlTokenizer, AttributeIteratorReportsMalformedEntriesAndContinues) {
         {" a=\"1", {"error: attribute a value has no closing quote"}},
         {" a=", {"error: attribute a value is not quoted"}},
         {" a=\"&amp;&lt;\"", {"a=&amp;&lt;|\""}},
+        {" a\"b=\"1\" c=\"2\"", {"error: invalid attribute name a\"b", "c=2|\""}},
+        {" 1x='1' /b", {"error: invalid attribute name 1x", "error: invalid attribute name /b"}},
     };
     for (const AttributeCase& c : cases) {
         SCOPED_TRACE(c.text);
