@@ -342,7 +342,7 @@ std::vector<CorpusPart> corpus_xml_parts() {
     namespace fs = std::filesystem;
     for (const fs::directory_entry& file : fs::recursive_directory_iterator(ZANDREL_CORPUS_DIR)) {
         const std::string extension = file.path().extension().string();
-        if (extension != ".pptx" && extension != ".pptm") continue;
+        if (extension != ".pptx" && extension != ".pptm" && extension != ".potx") continue;
         Result<ZipReader> zip = ZipReader::open(file.path().string());
         if (!zip) continue;  // the malformed folder holds archives that do not open
         for (std::size_t i = 0; i < zip->entry_count(); ++i) {
