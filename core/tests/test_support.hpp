@@ -1,0 +1,80 @@
+// Helpers shared by the C++ tests: temporary folders, whole-file reads, and
+// small archives built from (name, content) pairs with our own writer.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "zip_writer.hpp"
+
+namespace zandrel::testing {
+
+inline const std::filesystem::path corpus_dir{ZANDREL_CORPUS_DIR};
+
+// Skips the current test where the real-world decks are not beside the repo.
+#define ZANDREL_REQUIRE_CORPUS()                                                         \
+    if (!std::filesystem::is_directory(::zandrel::testing::corpus_dir))                  \
+    GTEST_SKIP() << "corpus not found at " << ::zandrel::testing::corpus_dir
+
+class TempDir {
+public:
+    TempDir() {
+        std::random_device seed;
+        path_ = std::filesystem::temp_directory_path() /
+                ("zandrel-test-" + std::to_string(::getpid()) + "-" + std::to_string(seed()));
+        std::filesystem::create_directories(path_);
+    }
+    ~TempDir() { std::filesystem::remove_all(path_); }
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void write_file(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+struct TestEntry {
+    std::string name;
+    std::string content;
+    std::uint16_t method = zip_method_deflate;
+    std::uint16_t dos_date = 0x5A86;  // 2025-04-06, so rewrites are visible
+    std::uint16_t dos_time = 0x6000;
+};
+
+// A ZIP archive of the entries, in order; names ending in "/" become
+// directory entries.
+inline void write_test_archive(const std::string& path, const std::vector<TestEntry>& entries) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    {
+        ZipWriter writer(fd);
+        for (const auto& entry : entries) {
+            NewEntryOptions options{entry.method, entry.dos_date, entry.dos_time};
+            Status status = entry.name.ends_with('/') ? writer.add_directory(entry.name, options)
+                                                      : writer.add_entry(entry.name, entry.content, options);
+            ASSERT_TRUE(status.ok()) << status.error().display();
+        }
+        Status finished = writer.finish();
+        ASSERT_TRUE(finished.ok()) << finished.error().display();
+    }
+    ::close(fd);
+}
+
+}  // namespace zandrel::testing
