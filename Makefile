@@ -11,7 +11,7 @@ JOBS ?= 2
 APT_PACKAGES := g++ make libdeflate-dev libssl-dev nlohmann-json3-dev libgtest-dev \
 	clang libclang-rt-14-dev libexpat1-dev unzip zip python3-venv
 
-.PHONY: deps venv core-tests python-module demo test fuzz bench clean
+.PHONY: deps venv build demo test fuzz bench clean
 
 deps:
 	@missing=""; for p in $(APT_PACKAGES); do \
@@ -30,26 +30,24 @@ $(VENV)/.installed: requirements-dev.txt
 
 venv: deps $(VENV)/.installed
 
-core-tests: venv
-	$(CMAKE) -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
-	  -DZANDREL_TESTS=ON -DZANDREL_PYTHON=OFF -DZANDREL_BENCH=ON
-	$(CMAKE) --build $(CPP_BUILD) -j $(JOBS)
+# One CMake build serves both: pip builds the extension (scikit-build-core)
+# in build/cpp together with the C++ tests and benchmarks, and ctest runs there.
+build: venv
+	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PY) -m pip install -q --no-build-isolation \
+	  -C build-dir=$(CPP_BUILD) -C cmake.define.ZANDREL_TESTS=ON -C cmake.define.ZANDREL_BENCH=ON .
 
-python-module: venv
-	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PY) -m pip install -q --no-build-isolation .
-
-demo: python-module
+demo: build
 	$(PY) examples/demo.py examples/sample.pptx examples/out/sample-roundtrip.pptx
 
-test: core-tests python-module
+test: build
 	$(CTEST) --test-dir $(CPP_BUILD) --output-on-failure -j $(JOBS)
 	$(PY) -m pytest -q tests
 
-fuzz: deps
+fuzz: venv
 	CXX=clang++ $(CMAKE) -S fuzz -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	$(CMAKE) --build build/fuzz -j $(JOBS)
 
-bench: core-tests python-module
+bench: build
 	$(PY) bench/run_benchmarks.py
 
 clean:
