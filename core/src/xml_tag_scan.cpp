@@ -4,7 +4,9 @@
 #include <limits>
 #include <utility>
 
+#include "package_reader.hpp"
 #include "xml_chars.hpp"
+#include "xml_tokenizer.hpp"
 
 namespace zandrel {
 namespace {
@@ -193,6 +195,17 @@ std::string xml_attr(std::string_view value) {
         }
     }
     return out;
+}
+
+std::string_view local_name_of(std::string_view qualified_name) {
+    std::size_t colon = qualified_name.rfind(':');
+    return colon == npos ? qualified_name : qualified_name.substr(colon + 1);
+}
+
+std::string unescape_attribute_or_empty(std::string_view raw_value) {
+    if (!is_valid_utf8(raw_value)) return {};
+    auto value = unescape_xml(raw_value);
+    return value ? std::move(value).value() : std::string();
 }
 
 namespace {

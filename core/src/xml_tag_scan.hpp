@@ -102,6 +102,13 @@ std::int64_t attribute_i64(std::string_view text, std::string_view name);
 // stays.
 std::string xml_attr(std::string_view value);
 
+// The part of a qualified name after its last ":" (all of it without one).
+std::string_view local_name_of(std::string_view qualified_name);
+
+// A raw attribute value with its references resolved, or "" when it is not
+// UTF-8 or a reference does not resolve: how the package readers take values.
+std::string unescape_attribute_or_empty(std::string_view raw_value);
+
 // Decimal parsers shared by the id readers: an optional single "+" (and for
 // the signed one "-"), then one or more ASCII digits, nothing else, no
 // overflow. Absent otherwise.
