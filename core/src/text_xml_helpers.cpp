@@ -181,7 +181,10 @@ std::optional<std::string> xml_reference_content(const XmlEvent& event) {
     if (std::optional<std::string> character = decode_char_reference(event.name)) return character;
     if (!is_valid_utf8(event.name)) return std::nullopt;
     if (std::optional<char> character = predefined_entity(event.name)) return std::string(1, *character);
-    return "&" + std::string(event.name) + ";";
+    std::string reference;
+    reference.reserve(event.name.size() + 2);
+    reference.append("&").append(event.name).append(";");
+    return reference;
 }
 
 bool has_element(std::string_view text, std::string_view local_name) {
