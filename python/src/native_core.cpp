@@ -2,6 +2,7 @@
 #include "entry_points.hpp"
 #include "package_reader.hpp"
 #include "package_writer.hpp"
+#include "summary_package_extract.hpp"
 
 namespace zandrel::python {
 namespace {
@@ -23,6 +24,12 @@ std::span<const EntryPoint> native_core_entry_points() {
         {"inspect_package_json",
          {{"path", K::Path}},
          [](const Arguments& a) { return record_json(inspect_package(a.text(0))); }},
+        {"summarize_presentation_json",
+         {{"path", K::Path}},
+         [](const Arguments& a) { return record_json(summarize_presentation(a.text(0))); }},
+        {"summarize_slide_at_index_json",
+         {{"path", K::Path}, {"slide_index", K::Unsigned}},
+         [](const Arguments& a) { return record_json(summarize_slide_at_index(a.text(0), a.unsigned_value(1))); }},
         {"roundtrip_package_json",
          {{"input", K::Path}, {"output", K::Path}},
          [](const Arguments& a) { return record_json(roundtrip_package(a.text(0), a.text(1))); }},

@@ -1,0 +1,103 @@
+// Records of the read-only summaries (presentation, slide, shape, table) and
+// their JSON form, keys in declaration order, absent optionals as null.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "json_output.hpp"
+#include "models_relationships.hpp"
+
+namespace zandrel {
+
+// Offset and extent in EMU.
+struct TransformSummary {
+    std::int64_t x = 0;
+    std::int64_t y = 0;
+    std::int64_t cx = 0;
+    std::int64_t cy = 0;
+
+    bool operator==(const TransformSummary&) const = default;
+};
+
+// The cell texts of one DrawingML table, row by row.
+struct TableSummary {
+    std::vector<std::vector<std::string>> rows;
+    std::uint64_t row_count = 0;
+    std::uint64_t col_count = 0;  // the most cells in any row
+
+    bool operator==(const TableSummary&) const = default;
+};
+
+struct ShapeSummary {
+    std::optional<std::string> id;    // raw, as written in p:cNvPr
+    std::optional<std::string> name;  // raw, entity references not decoded
+    std::string kind;
+    bool is_placeholder = false;
+    std::optional<std::string> placeholder_type;
+    std::optional<std::string> placeholder_idx;
+    std::string text;  // the paragraphs joined by line feeds
+    std::vector<std::string> paragraphs;
+    std::vector<std::vector<std::string>> paragraph_runs;
+    std::vector<std::vector<std::uint64_t>> paragraph_line_breaks;
+    std::vector<std::vector<std::optional<bool>>> paragraph_run_bold;
+    std::vector<std::vector<std::optional<bool>>> paragraph_run_italic;
+    std::vector<std::vector<std::optional<bool>>> paragraph_run_underline;
+    std::vector<std::vector<std::optional<std::int64_t>>> paragraph_run_font_size;
+    std::vector<std::vector<std::optional<std::string>>> paragraph_run_font_name;
+    std::vector<TableSummary> tables;
+    std::vector<std::string> relationship_ids;  // sorted byte-wise, no duplicates
+    bool has_chart = false;
+    bool has_picture = false;
+    bool has_group = false;
+    std::optional<TransformSummary> transform;            // as written in the shape
+    std::optional<TransformSummary> effective_transform;  // in slide coordinates
+    std::vector<ShapeSummary> children;                   // a group's direct children
+
+    ShapeSummary() = default;
+    ShapeSummary(const ShapeSummary&) = default;
+    ShapeSummary(ShapeSummary&&) noexcept = default;
+    ShapeSummary& operator=(const ShapeSummary&) = default;
+    ShapeSummary& operator=(ShapeSummary&&) noexcept = default;
+    // Releases nested children level by level, so a hostile file's deep
+    // nesting cannot exhaust the stack here.
+    ~ShapeSummary();
+
+    bool operator==(const ShapeSummary&) const = default;
+};
+
+struct SlideSummary {
+    std::string part;
+    std::vector<std::string> texts;
+    std::vector<ShapeSummary> shapes;
+    std::vector<TableSummary> tables;
+    std::vector<std::string> notes;
+    std::vector<RelationshipSummary> relationships;
+    std::vector<RelationshipSummary> image_relationships;
+    std::vector<RelationshipSummary> chart_relationships;
+    std::vector<RelationshipSummary> comment_relationships;
+    std::vector<RelationshipSummary> media_relationships;
+    std::vector<RelationshipSummary> ole_relationships;
+    bool has_transition = false;
+    bool has_timing = false;
+
+    bool operator==(const SlideSummary&) const = default;
+};
+
+struct PresentationSummary {
+    std::string path;
+    std::uint64_t slide_count = 0;
+    std::vector<SlideSummary> slides;
+    bool has_vba = false;
+};
+
+void to_json(Json& out, const TransformSummary& transform);
+void to_json(Json& out, const TableSummary& table);
+// Built level by level without recursion, like the destructor.
+void to_json(Json& out, const ShapeSummary& shape);
+void to_json(Json& out, const SlideSummary& slide);
+void to_json(Json& out, const PresentationSummary& presentation);
+
+}  // namespace zandrel

@@ -1,0 +1,93 @@
+#include "summary_package_extract.hpp"
+
+#include <array>
+#include <utility>
+
+#include "package_reader.hpp"
+#include "package_relationships.hpp"
+#include "package_slide_order.hpp"
+#include "summary_shape_extract.hpp"
+#include "summary_table_extract.hpp"
+#include "summary_text_extract.hpp"
+
+namespace zandrel {
+namespace {
+
+constexpr std::array<std::string_view, 1> image_types = {"/image"};
+constexpr std::array<std::string_view, 1> chart_types = {"/chart"};
+constexpr std::array<std::string_view, 2> comment_types = {"/comments", "/comment"};
+constexpr std::array<std::string_view, 3> media_types = {"/audio", "/media", "/video"};
+constexpr std::array<std::string_view, 2> ole_types = {"/oleObject", "/package"};
+
+}  // namespace
+
+Result<std::vector<std::string>> read_notes(const ZipReader& archive, std::string_view slide_part,
+                                            std::span<const RelationshipSummary> relationships) {
+    constexpr std::string_view notes_type = "/notesSlide";
+    for (const auto& relationship : relationships) {
+        std::string_view type = relationship.relationship_type;
+        if (type.size() <= 10 || !type.ends_with(notes_type)) continue;
+        std::string notes_part = resolve_target(slide_part, relationship.target);
+        // only the first notes relationship is consulted
+        if (!archive.find(notes_part)) return std::vector<std::string>{};
+        ZANDREL_TRY(auto bytes, read_archive_bytes(archive, notes_part));
+        if (!bytes) return std::vector<std::string>{};
+        return extract_text_runs(*bytes);
+    }
+    return std::vector<std::string>{};
+}
+
+Result<SlideSummary> summarize_slide(const ZipReader& archive, const std::string& slide_part) {
+    ZANDREL_TRY(auto bytes, read_archive_bytes(archive, slide_part));
+    if (!bytes) return ZandrelError::zip("file not found: " + slide_part);
+    ZANDREL_TRY(auto relationships, read_relationships(archive, slide_part));
+    ZANDREL_TRY(auto notes, read_notes(archive, slide_part, relationships));
+
+    SlideSummary slide;
+    slide.part = slide_part;
+    slide.notes = std::move(notes);
+    slide.image_relationships = relationships_by_type(relationships, image_types);
+    slide.chart_relationships = relationships_by_type(relationships, chart_types);
+    slide.comment_relationships = relationships_by_type(relationships, comment_types);
+    slide.media_relationships = relationships_by_type(relationships, media_types);
+    slide.ole_relationships = relationships_by_type(relationships, ole_types);
+    slide.relationships = std::move(relationships);
+
+    // The element scanners read UTF-8 text; the trimming text pass decodes
+    // each piece itself and drops pieces that are not UTF-8.
+    LossyUtf8Text text(*bytes);
+    TableCache tables(text.view());
+    slide.shapes = extract_shapes(text.view(), tables);
+    slide.tables = tables.extract_tables(text.view());
+    SlideTextScan scan = scan_slide_text(*bytes);
+    slide.texts = std::move(scan.texts);
+    slide.has_transition = scan.has_transition;
+    slide.has_timing = scan.has_timing;
+    return slide;
+}
+
+Result<PresentationSummary> summarize_presentation(const std::string& path) {
+    ZANDREL_TRY(ZipReader archive, open_package(path));
+    // slide_parts opens every entry once, so the walk below needs no opening
+    ZANDREL_TRY(auto parts, slide_parts(archive));
+    PresentationSummary presentation;
+    presentation.path = path;
+    for (std::size_t i = 0; i < archive.entry_count(); ++i)
+        if (part_kind(archive.entry(i).name) == PartKind::Vba) presentation.has_vba = true;
+    presentation.slides.reserve(parts.size());
+    for (const auto& part : parts) {
+        ZANDREL_TRY(SlideSummary slide, summarize_slide(archive, part));
+        presentation.slides.push_back(std::move(slide));
+    }
+    presentation.slide_count = presentation.slides.size();
+    return presentation;
+}
+
+Result<SlideSummary> summarize_slide_at_index(const std::string& path, std::uint64_t slide_index) {
+    ZANDREL_TRY(ZipReader archive, open_package(path));
+    ZANDREL_TRY(auto part, slide_part_at_index(archive, slide_index));
+    if (!part) return ZandrelError::invalid_input("slide index " + std::to_string(slide_index) + " was not found");
+    return summarize_slide(archive, *part);
+}
+
+}  // namespace zandrel

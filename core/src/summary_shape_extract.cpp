@@ -1,0 +1,362 @@
+#include "summary_shape_extract.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <span>
+#include <string>
+#include <utility>
+
+#include "summary_text_extract.hpp"
+#include "xml_shape_tree.hpp"
+#include "xml_tag_scan.hpp"
+
+namespace zandrel {
+namespace {
+
+using i64_limits = std::numeric_limits<std::int64_t>;
+
+std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
+    std::int64_t sum = 0;
+    if (!__builtin_add_overflow(a, b, &sum)) return sum;
+    return b > 0 ? i64_limits::max() : i64_limits::min();
+}
+
+std::int64_t saturating_sub(std::int64_t a, std::int64_t b) {
+    std::int64_t difference = 0;
+    if (!__builtin_sub_overflow(a, b, &difference)) return difference;
+    return b < 0 ? i64_limits::max() : i64_limits::min();
+}
+
+// The integer nearest to `value`, halves away from zero, clamped to the
+// signed 64-bit range (a plain conversion of a larger double is undefined).
+std::int64_t nearest(double value) {
+    double rounded = std::round(value);
+    if (std::isnan(rounded)) return 0;
+    // 2^63 is exact in a double; every double below it converts safely
+    if (rounded >= 9223372036854775808.0) return i64_limits::max();
+    if (rounded <= -9223372036854775808.0) return i64_limits::min();
+    return static_cast<std::int64_t>(rounded);
+}
+
+// One axis of the child-to-slide mapping: position and size.
+std::pair<std::int64_t, std::int64_t> map_axis(std::int64_t position, std::int64_t size, std::int64_t offset,
+                                               std::int64_t extent, std::int64_t child_offset,
+                                               std::int64_t child_extent) {
+    std::int64_t relative = saturating_sub(position, child_offset);
+    if (child_extent == 0) return {saturating_add(offset, relative), size};
+    auto ext = static_cast<double>(extent);
+    auto child_ext = static_cast<double>(child_extent);
+    std::int64_t mapped = nearest(ext * static_cast<double>(relative) / child_ext);
+    return {saturating_add(offset, mapped), nearest(static_cast<double>(size) * ext / child_ext)};
+}
+
+std::string_view shape_kind(std::string_view block) {
+    if (block.starts_with("<p:sp")) return "shape";
+    if (block.starts_with("<p:pic"))
+        return block.find("<a:videoFile") != std::string_view::npos ? "movie" : "picture";
+    if (block.starts_with("<p:graphicFrame"))
+        return block.find("<p:oleObj") != std::string_view::npos ? "ole_object" : "graphic_frame";
+    if (block.starts_with("<p:grpSp")) return "group";
+    if (block.starts_with("<p:cxnSp")) return "connector";
+    return "unknown";
+}
+
+std::optional<std::string> owned(std::optional<std::string_view> value) {
+    if (!value) return std::nullopt;
+    return std::string(*value);
+}
+
+// Every value of `r:embed`, `r:link` and `r:id` written anywhere in the
+// block, sorted byte-wise, without duplicates.
+std::vector<std::string> relationship_ids(std::string_view block) {
+    constexpr std::array<std::string_view, 3> patterns = {"r:embed=\"", "r:link=\"", "r:id=\""};
+    std::vector<std::string> ids;
+    for (std::string_view pattern : patterns) {
+        for (auto at = block.find(pattern); at != std::string_view::npos; at = block.find(pattern, at + 1)) {
+            std::size_t value_start = at + pattern.size();
+            std::size_t value_end = block.find('"', value_start);
+            if (value_end == std::string_view::npos) break;
+            ids.emplace_back(block.substr(value_start, value_end - value_start));
+        }
+    }
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    return ids;
+}
+
+std::string join_lines(const std::vector<std::string>& lines) {
+    std::string joined;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0) joined.push_back('\n');
+        joined += lines[i];
+    }
+    return joined;
+}
+
+// What the shape's own properties say about its placement, found by
+// following the element nesting of the block's events: the properties
+// element is a direct child of the shape element, its `a:xfrm` a direct child
+// of that. A child shape's or an embedded picture's properties sit deeper and
+// are never taken.
+struct OwnTransform {
+    std::optional<TransformSummary> transform;
+    std::optional<std::string_view> child_offset_tag;  // a:chOff start tag
+    std::optional<std::string_view> child_extent_tag;  // a:chExt start tag
+    std::optional<std::size_t> properties_end;         // just past the properties element
+};
+
+class OwnTransformFinder {
+public:
+    explicit OwnTransformFinder(std::string_view kind)
+        : properties_name_(kind == "group" ? "p:grpSpPr"
+                           : kind == "graphic_frame" || kind == "ole_object" ? "p:xfrm"
+                                                                             : "p:spPr"),
+          properties_hold_offsets_(properties_name_ == "p:xfrm") {}
+
+    void on_event(const XmlEvent& event) {
+        std::size_t level = 0;  // 1 is the shape element itself
+        switch (event.kind) {
+            case XmlEventKind::StartElement: level = ++depth_; break;
+            case XmlEventKind::EmptyElement: level = depth_ + 1; break;
+            case XmlEventKind::EndElement: level = depth_--; break;
+            default: return;
+        }
+        switch (stage_) {
+            case Stage::Seeking: seek_properties(event, level); break;
+            case Stage::InProperties: read_properties(event, level); break;
+            case Stage::InTransform: read_transform(event, level); break;
+            case Stage::Done: break;
+        }
+    }
+
+    const OwnTransform& result() const { return result_; }
+
+private:
+    enum class Stage { Seeking, InProperties, InTransform, Done };
+
+    void seek_properties(const XmlEvent& event, std::size_t level) {
+        if (level != 2 || !event.is_element_start() || event.name != properties_name_) return;
+        if (event.kind == XmlEventKind::EmptyElement) {
+            finish_properties(event);
+            return;
+        }
+        if (properties_hold_offsets_) {
+            transform_level_ = 2;
+            stage_ = Stage::InTransform;
+        } else {
+            stage_ = Stage::InProperties;
+        }
+    }
+
+    void read_properties(const XmlEvent& event, std::size_t level) {
+        if (level == 2 && event.kind == XmlEventKind::EndElement) {
+            finish_properties(event);
+        } else if (level == 3 && event.is_element_start() && event.name == "a:xfrm" && !transform_seen_) {
+            // only the first a:xfrm counts; a self-closing one holds nothing
+            transform_seen_ = true;
+            if (event.kind == XmlEventKind::StartElement) {
+                transform_level_ = 3;
+                stage_ = Stage::InTransform;
+            }
+        }
+    }
+
+    void read_transform(const XmlEvent& event, std::size_t level) {
+        if (level == transform_level_ + 1 && event.is_element_start()) {
+            remember_first(event, "a:off", offset_tag_);
+            remember_first(event, "a:ext", extent_tag_);
+            remember_first(event, "a:chOff", result_.child_offset_tag);
+            remember_first(event, "a:chExt", result_.child_extent_tag);
+        } else if (level == transform_level_ && event.kind == XmlEventKind::EndElement) {
+            if (offset_tag_ && extent_tag_)
+                result_.transform = TransformSummary{attribute_i64(*offset_tag_, "x"), attribute_i64(*offset_tag_, "y"),
+                                                     attribute_i64(*extent_tag_, "cx"),
+                                                     attribute_i64(*extent_tag_, "cy")};
+            if (properties_hold_offsets_)
+                finish_properties(event);
+            else
+                stage_ = Stage::InProperties;
+        }
+    }
+
+    static void remember_first(const XmlEvent& event, std::string_view name, std::optional<std::string_view>& tag) {
+        if (!tag && event.name == name) tag = event.raw;
+    }
+
+    void finish_properties(const XmlEvent& event) {
+        result_.properties_end = event.offset + event.raw.size();
+        stage_ = Stage::Done;
+    }
+
+    std::string_view properties_name_;
+    bool properties_hold_offsets_;
+    Stage stage_ = Stage::Seeking;
+    std::size_t depth_ = 0;
+    std::size_t transform_level_ = 0;
+    bool transform_seen_ = false;
+    std::optional<std::string_view> offset_tag_;
+    std::optional<std::string_view> extent_tag_;
+    OwnTransform result_;
+};
+
+// The context a group hands its children: its place in slide coordinates
+// and its child space, the child extent defaulting to its own extent.
+std::optional<GroupContext> child_context(const std::optional<TransformSummary>& group_effective,
+                                          const OwnTransform& own) {
+    if (!group_effective) return std::nullopt;
+    GroupContext context{group_effective->x, group_effective->y, group_effective->cx, group_effective->cy,
+                         0, 0, group_effective->cx, group_effective->cy};
+    if (own.child_offset_tag) {
+        context.child_x = attribute_i64(*own.child_offset_tag, "x");
+        context.child_y = attribute_i64(*own.child_offset_tag, "y");
+    }
+    if (own.child_extent_tag) {
+        context.child_cx = attribute_i64(*own.child_extent_tag, "cx");
+        context.child_cy = attribute_i64(*own.child_extent_tag, "cy");
+    }
+    return context;
+}
+
+// The direct children of a group: the shapes between the end of its own
+// properties element and its last `</p:grpSp>`, alternate content skipped.
+std::vector<std::string_view> group_child_blocks(std::string_view block, std::optional<std::size_t> properties_end) {
+    if (!properties_end) return {};
+    std::size_t last_close = block.rfind("</p:grpSp>");
+    if (last_close == std::string_view::npos) last_close = block.size();
+    if (last_close <= *properties_end) return {};
+    return extract_shape_blocks(block.substr(*properties_end, last_close - *properties_end));
+}
+
+// One shape without its children, and what its children need.
+struct ShapeLevel {
+    ShapeSummary summary;
+    std::vector<std::string_view> child_blocks;
+    std::optional<GroupContext> child_context;
+};
+
+ShapeLevel summarize_shape_level(std::string_view block, const std::optional<GroupContext>& context,
+                                 TableCache& tables) {
+    ShapeLevel level;
+    ShapeSummary& shape = level.summary;
+    std::string_view kind = shape_kind(block);
+    shape.kind = kind;
+
+    if (auto identity = element_start_tag(block, "p:cNvPr")) {
+        shape.id = owned(attribute_value(*identity, "id"));
+        shape.name = owned(attribute_value(*identity, "name"));
+    }
+    // searched through the whole block, so a group shows its child's placeholder
+    if (auto placeholder = element_start_tag(block, "p:ph")) {
+        shape.is_placeholder = true;
+        shape.placeholder_type = owned(attribute_value(*placeholder, "type"));
+        shape.placeholder_idx = owned(attribute_value(*placeholder, "idx"));
+    }
+
+    ParagraphListCollector paragraphs;
+    OwnTransformFinder own(kind);
+    for_each_xml_event<XmlTextMode::Streaming>(block, [&](const XmlEvent& event) {
+        paragraphs.on_event(event);
+        own.on_event(event);
+    });
+    ParagraphLists lists = paragraphs.take();
+    shape.text = join_lines(lists.paragraphs);
+    shape.paragraphs = std::move(lists.paragraphs);
+    shape.paragraph_runs = std::move(lists.runs);
+    shape.paragraph_line_breaks = std::move(lists.line_breaks);
+    shape.paragraph_run_bold = std::move(lists.bold);
+    shape.paragraph_run_italic = std::move(lists.italic);
+    shape.paragraph_run_underline = std::move(lists.underline);
+    shape.paragraph_run_font_size = std::move(lists.font_size);
+    shape.paragraph_run_font_name = std::move(lists.font_name);
+
+    shape.tables = tables.extract_tables(block);
+    shape.relationship_ids = relationship_ids(block);
+    shape.has_chart = block.find(":chart") != std::string_view::npos;
+    shape.has_picture = kind == "picture";
+    shape.has_group = kind == "group";
+    shape.transform = own.result().transform;
+    shape.effective_transform = effective_transform(shape.transform, context);
+
+    if (kind == "group") {
+        level.child_blocks = group_child_blocks(block, own.result().properties_end);
+        level.child_context = child_context(shape.effective_transform, own.result());
+    }
+    return level;
+}
+
+std::vector<ShapeSummary> summarize_blocks(std::span<const std::string_view> blocks,
+                                           const std::optional<GroupContext>& context, TableCache& tables) {
+    struct Task {
+        std::string_view block;
+        std::optional<GroupContext> context;
+        ShapeSummary* target;
+    };
+    // Every vector of summaries is sized once, before pointers into it are
+    // taken, and never resized after, so the pointers stay valid.
+    std::vector<ShapeSummary> shapes(blocks.size());
+    std::vector<Task> pending;
+    for (std::size_t i = blocks.size(); i-- > 0;) pending.push_back({blocks[i], context, &shapes[i]});
+    while (!pending.empty()) {
+        Task task = std::move(pending.back());
+        pending.pop_back();
+        ShapeLevel level = summarize_shape_level(task.block, task.context, tables);
+        *task.target = std::move(level.summary);
+        auto& children = task.target->children;
+        children.resize(level.child_blocks.size());
+        for (std::size_t i = level.child_blocks.size(); i-- > 0;)
+            pending.push_back({level.child_blocks[i], level.child_context, &children[i]});
+    }
+    return shapes;
+}
+
+}  // namespace
+
+std::optional<TransformSummary> effective_transform(const std::optional<TransformSummary>& transform,
+                                                    const std::optional<GroupContext>& context) {
+    if (!transform || !context) return transform;
+    auto [x, cx] = map_axis(transform->x, transform->cx, context->x, context->cx, context->child_x,
+                            context->child_cx);
+    auto [y, cy] = map_axis(transform->y, transform->cy, context->y, context->cy, context->child_y,
+                            context->child_cy);
+    return TransformSummary{x, y, cx, cy};
+}
+
+std::optional<TransformSummary> extract_transform(std::string_view block) {
+    OwnTransformFinder own(shape_kind(block));
+    for_each_xml_event<XmlTextMode::Streaming>(block, [&](const XmlEvent& event) { own.on_event(event); });
+    return own.result().transform;
+}
+
+ShapeSummary summarize_shape_block(std::string_view block, const std::optional<GroupContext>& context) {
+    TableCache tables(block);
+    std::array<std::string_view, 1> blocks{block};
+    return std::move(summarize_blocks(blocks, context, tables).front());
+}
+
+std::vector<ShapeSummary> summarize_shape_blocks(const std::vector<std::string_view>& blocks, TableCache& tables) {
+    return summarize_blocks(blocks, std::nullopt, tables);
+}
+
+std::vector<ShapeSummary> extract_shapes(std::string_view slide_text, TableCache& tables) {
+    constexpr std::string_view tree_close = "</p:spTree>";
+    auto tree = find_tag_start(slide_text, 0, "p:spTree");
+    if (!tree) return {};
+    std::size_t tag_end = slide_text.find('>', *tree);
+    auto tree_end = find_element_end(slide_text, *tree, "p:spTree");
+    if (tag_end == std::string_view::npos || !tree_end) return {};
+    std::size_t content_start = tag_end + 1;
+    std::size_t content_end = *tree_end - tree_close.size();
+    if (content_end < content_start) return {};
+    return summarize_shape_blocks(extract_shape_blocks(slide_text.substr(content_start, content_end - content_start)),
+                                  tables);
+}
+
+std::vector<ShapeSummary> extract_shapes(std::string_view slide_bytes) {
+    LossyUtf8Text text(slide_bytes);
+    TableCache tables(text.view());
+    return extract_shapes(text.view(), tables);
+}
+
+}  // namespace zandrel

@@ -1,0 +1,187 @@
+// The text of slides and shapes as the summaries read it: trimmed text
+// elements of a whole part, and the paragraph-level lists of one shape
+// (paragraph texts, run texts, line-break positions, per-run values).
+//
+// Elements are recognised by local name: a paragraph is `p`, a run `r`, a
+// text element `t`, a line break `br`. A text-bearing run is a run whose text
+// element received some content from a text piece or a reference; field
+// runs and other holders of text elements are not runs, but their text
+// counts for paragraph texts and run texts. Nothing here fails: a parse error
+// ends a pass quietly and the lists hold what was collected before it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "xml_tokenizer.hpp"
+
+namespace zandrel {
+
+// Part bytes as UTF-8 text for the scanners: the bytes themselves when they
+// are well-formed, otherwise a copy with every ill-formed sequence replaced
+// by U+FFFD. The bytes must outlive it.
+class LossyUtf8Text {
+public:
+    explicit LossyUtf8Text(std::string_view bytes);
+    std::string_view view() const { return decoded_ ? std::string_view(*decoded_) : bytes_; }
+
+private:
+    std::string_view bytes_;
+    std::optional<std::string> decoded_;
+};
+
+// Feeds every event of `text` to `on_event` until the end of input or the
+// first parse error.
+template <XmlTextMode Mode, class OnEvent>
+void for_each_xml_event(std::string_view text, OnEvent&& on_event) {
+    BasicXmlReader<Mode> reader(text);
+    for (;;) {
+        Result<XmlEvent> event = reader.next();
+        if (!event || event->kind == XmlEventKind::EndOfInput) return;
+        on_event(*event);
+    }
+}
+
+// The trimmed text elements of a part (an element named `t` or ending in
+// ":t"), empty ones dropped. Trimming applies to each text piece on its own,
+// so the spaces around a reference disappear.
+std::vector<std::string> extract_text_runs(std::string_view xml);
+
+// `extract_text_runs` of a slide together with whether it has an element of
+// local name `transition` or `timing`, all from one trimming pass.
+struct SlideTextScan {
+    std::vector<std::string> texts;
+    bool has_transition = false;
+    bool has_timing = false;
+};
+SlideTextScan scan_slide_text(std::string_view xml);
+
+// One text per paragraph: its text pieces and references joined, each line
+// break as U+000B; a self-closing paragraph gives "".
+std::vector<std::string> extract_paragraph_texts(std::string_view text);
+
+// Per paragraph, per text-bearing run, the raw value of the attribute of
+// local name `local_name` on the run's properties (`rPr`); none where the
+// attribute is missing.
+std::vector<std::vector<std::optional<std::string>>> extract_paragraph_run_text_attribute(
+    std::string_view text, std::string_view local_name);
+
+enum class ParagraphTag : std::uint8_t { Other, Paragraph, Run, Text, Break };
+
+// One event as the paragraph collectors see it: its role by local name, and
+// the text it contributes, decoded at most once however many ask.
+class ParagraphEvent {
+public:
+    explicit ParagraphEvent(const XmlEvent& event);
+
+    const XmlEvent& event() const { return event_; }
+    ParagraphTag tag() const { return tag_; }
+    bool is(XmlEventKind kind, ParagraphTag tag) const { return event_.kind == kind && tag_ == tag; }
+    // Start or self-closing element of that role.
+    bool opens(ParagraphTag tag) const { return event_.is_element_start() && tag_ == tag; }
+    // The text of a text piece or reference; none for other events and for
+    // pieces without content (empty, or not UTF-8).
+    const std::optional<std::string>& content();
+
+private:
+    const XmlEvent& event_;
+    ParagraphTag tag_ = ParagraphTag::Other;
+    bool decoded_ = false;
+    std::optional<std::string> content_;
+};
+
+// `extract_paragraph_texts` as a collector.
+class ParagraphTextCollector {
+public:
+    void on_event(ParagraphEvent& event);
+    std::vector<std::string> take() { return std::move(paragraphs_); }
+
+private:
+    bool in_paragraph_ = false;
+    bool in_text_ = false;
+    std::string current_;
+    std::vector<std::string> paragraphs_;
+};
+
+// Per paragraph, the non-empty text elements.
+class RunTextCollector {
+public:
+    void on_event(ParagraphEvent& event);
+    std::vector<std::vector<std::string>> take() { return std::move(paragraphs_); }
+
+private:
+    bool in_paragraph_ = false;
+    bool in_text_ = false;
+    std::string collected_;
+    std::vector<std::string> current_;
+    std::vector<std::vector<std::string>> paragraphs_;
+};
+
+// A value remembered per run: attribute `attribute` (by local name) of the
+// element of local name `element` met inside the run.
+struct RunValueSource {
+    std::string_view element;
+    std::string_view attribute;
+};
+
+// Per paragraph, the line-break positions (text-bearing runs before each
+// break) and, per text-bearing run, the value of each source. Values are
+// views into the text the events come from.
+template <std::size_t N>
+class RunListCollector {
+public:
+    using Values = std::vector<std::vector<std::optional<std::string_view>>>;
+
+    explicit RunListCollector(std::array<RunValueSource, N> sources) : sources_(sources) {}
+    void on_event(ParagraphEvent& event);
+    std::vector<std::vector<std::uint64_t>> take_line_breaks() { return std::move(line_breaks_); }
+    Values take_values(std::size_t source) { return std::move(values_[source]); }
+
+private:
+    std::array<RunValueSource, N> sources_;
+    bool in_paragraph_ = false;
+    bool in_run_ = false;
+    bool in_text_ = false;
+    bool run_has_text_ = false;
+    bool text_has_content_ = false;
+    std::uint64_t run_count_ = 0;
+    std::vector<std::uint64_t> breaks_;
+    std::vector<std::vector<std::uint64_t>> line_breaks_;
+    std::array<std::optional<std::string_view>, N> remembered_{};
+    std::array<std::vector<std::optional<std::string_view>>, N> current_{};
+    std::array<Values, N> values_{};
+};
+
+// Every paragraph-level list of a shape summary.
+struct ParagraphLists {
+    std::vector<std::string> paragraphs;
+    std::vector<std::vector<std::string>> runs;
+    std::vector<std::vector<std::uint64_t>> line_breaks;
+    std::vector<std::vector<std::optional<bool>>> bold;
+    std::vector<std::vector<std::optional<bool>>> italic;
+    std::vector<std::vector<std::optional<bool>>> underline;
+    std::vector<std::vector<std::optional<std::int64_t>>> font_size;
+    std::vector<std::vector<std::optional<std::string>>> font_name;
+};
+
+// Collects `ParagraphLists` from the events of one streaming pass, so the
+// caller can feed the same events to collectors of its own. The text the
+// events come from must outlive the collector.
+class ParagraphListCollector {
+public:
+    ParagraphListCollector();
+    void on_event(const XmlEvent& event);
+    ParagraphLists take();
+
+private:
+    ParagraphTextCollector paragraphs_;
+    RunTextCollector runs_;
+    RunListCollector<5> run_lists_;
+};
+
+}  // namespace zandrel
