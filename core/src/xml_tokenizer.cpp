@@ -25,25 +25,16 @@ PrefixMatch match_prefix(std::string_view rest, std::string_view prefix) {
     return prefix.starts_with(rest) ? PrefixMatch::Truncated : PrefixMatch::No;
 }
 
-// Names are checked byte-wise: ASCII punctuation other than "-", ".", ":" and
-// "_" is refused, non-ASCII bytes are taken as they come. That keeps quotes,
-// "=" and "&" out of names, so a rebuilt element always reads back the same.
+// Names are taken as written, whatever their bytes (parts in other encodings
+// must still stream through), except that a quote would make a rebuilt tag
+// read back differently.
 bool is_name_char(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x80) return true;
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == ':' || c == '_';
-}
-
-bool is_name_start_char(char c) {
-    return is_name_char(c) && !(c >= '0' && c <= '9') && c != '-' && c != '.';
-}
-
-bool is_valid_name(std::string_view name) {
-    if (name.empty() || !is_name_start_char(name.front())) return false;
-    for (char c : name)
-        if (!is_name_char(c)) return false;
-    return true;
+    switch (c) {
+    case ' ': case '\t': case '\n': case '\r': case '/': case '>': case '<': case '"': case '\'':
+        return false;
+    default:
+        return true;
+    }
 }
 
 bool is_reference_name_char(char c) {
@@ -125,7 +116,7 @@ std::optional<Result<XmlAttribute>> XmlAttributeIterator::next() {
         resync(p + 1);
         return Result<XmlAttribute>(ZandrelError::xml("attribute without a name"));
     }
-    if (!is_valid_name(key)) {
+    if (key.find_first_of("\"'") != std::string_view::npos) {
         resync(p);
         return Result<XmlAttribute>(ZandrelError::xml("invalid attribute name " + std::string(key)));
     }
@@ -228,8 +219,7 @@ Result<XmlEvent> BasicXmlReader<Mode>::read_start_tag(std::size_t start) {
     if (after_name == '<') return fail("unexpected '<' inside tag" + offset_suffix(start));
     if (name_end == name_start && (is_xml_space(after_name) || after_name == '>' || after_name == '/'))
         return fail("missing element name" + offset_suffix(start));
-    if (!is_name_start_char(data[name_start]) ||
-        !(is_xml_space(after_name) || after_name == '>' || after_name == '/'))
+    if (!(is_xml_space(after_name) || after_name == '>' || after_name == '/'))
         return fail("invalid element name" + offset_suffix(start));
     // Find the closing ">" outside quoted values; a "<" outside quotes means
     // the tag was never closed.

@@ -12,10 +12,7 @@
 //   "mismatched end tag: expected </a>, found </b> at offset N"
 //   "unmatched end tag </b> at offset N"       (no element is open)
 //   "missing element name at offset N"         ("<>", "</>", "< a>")
-//   "invalid element name at offset N"         (a start tag name with ASCII
-//                                                punctuation other than
-//                                                "-._:", or starting with a
-//                                                digit, "-" or ".")
+//   "invalid element name at offset N"         (a quote in a start tag name)
 //   "unexpected '<' inside tag at offset N"     (N is the offset of the tag)
 //   "unknown markup at offset N"               ("<!" not followed by "--",
 //                                                "[CDATA[" or "DOCTYPE")
@@ -73,7 +70,9 @@ struct XmlAttribute {
 //   "attribute {key} value has no closing quote"
 //   "duplicate attribute {key}"                (every later occurrence)
 //   "attribute without a name"                 (e.g. a stray "=")
-//   "invalid attribute name {key}"             (same rule as element names)
+//   "invalid attribute name {key}"             (a quote in the name)
+// Names are otherwise not validated, so parts in other encodings (UTF-16)
+// still read to the end as odd names and text.
 class XmlAttributeIterator {
 public:
     explicit XmlAttributeIterator(std::string_view attribute_text) : text_(attribute_text) {}
