@@ -3,6 +3,7 @@
 #include "package_reader.hpp"
 #include "package_writer.hpp"
 #include "summary_package_extract.hpp"
+#include "text_rewrite_package.hpp"
 
 namespace zandrel::python {
 namespace {
@@ -33,6 +34,39 @@ std::span<const EntryPoint> native_core_entry_points() {
         {"roundtrip_package_json",
          {{"input", K::Path}, {"output", K::Path}},
          [](const Arguments& a) { return record_json(roundtrip_package(a.text(0), a.text(1))); }},
+        {"replace_slide_text_json",
+         {{"input", K::Path}, {"output", K::Path}, {"search", K::Text}, {"replacement", K::Text}},
+         [](const Arguments& a) {
+             return record_json(replace_slide_text_inner(a.text(0), a.text(1), std::nullopt, a.text(2), a.text(3)));
+         }},
+        {"replace_slide_text_at_index_json",
+         {{"input", K::Path}, {"output", K::Path}, {"slide_index", K::Unsigned}, {"search", K::Text},
+          {"replacement", K::Text}},
+         [](const Arguments& a) {
+             return record_json(
+                 replace_slide_text_inner(a.text(0), a.text(1), a.unsigned_value(2), a.text(3), a.text(4)));
+         }},
+        {"replace_slide_text_run_at_index_json",
+         {{"input", K::Path}, {"output", K::Path}, {"slide_index", K::Unsigned}, {"run_index", K::Unsigned},
+          {"replacement", K::Text}},
+         [](const Arguments& a) {
+             return record_json(replace_slide_text_run_at_index(a.text(0), a.text(1), a.unsigned_value(2),
+                                                                a.unsigned_value(3), a.text(4)));
+         }},
+        {"set_slide_shape_text_at_index_json",
+         {{"input", K::Path}, {"output", K::Path}, {"slide_index", K::Unsigned}, {"shape_index", K::Unsigned},
+          {"replacement", K::Text}},
+         [](const Arguments& a) {
+             return record_json(set_slide_shape_text_at_index(a.text(0), a.text(1), a.unsigned_value(2),
+                                                              a.unsigned_value(3), a.text(4)));
+         }},
+        {"set_slide_shape_paragraph_text_at_index_json",
+         {{"input", K::Path}, {"output", K::Path}, {"slide_index", K::Unsigned}, {"shape_index", K::Unsigned},
+          {"paragraph_index", K::Unsigned}, {"replacement", K::Text}},
+         [](const Arguments& a) {
+             return record_json(set_slide_shape_paragraph_text_at_index(
+                 a.text(0), a.text(1), a.unsigned_value(2), a.unsigned_value(3), a.unsigned_value(4), a.text(5)));
+         }},
     };
     return entries;
 }
