@@ -116,8 +116,10 @@ std::optional<Result<XmlAttribute>> XmlAttributeIterator::next() {
         resync(p + 1);
         return Result<XmlAttribute>(ZandrelError::xml("attribute without a name"));
     }
-    if (key.find_first_of("\"'") != std::string_view::npos) {
-        resync(p);
+    if (key.find_first_of("\"'<>") != std::string_view::npos) {
+        // a quote in the key opened a quoted section for the tag scanner too;
+        // skipping from the key's start pairs the quotes the same way
+        resync(key_start);
         return Result<XmlAttribute>(ZandrelError::xml("invalid attribute name " + std::string(key)));
     }
     while (p < size && is_xml_space(text_[p])) ++p;

@@ -70,7 +70,7 @@ struct XmlAttribute {
 //   "attribute {key} value has no closing quote"
 //   "duplicate attribute {key}"                (every later occurrence)
 //   "attribute without a name"                 (e.g. a stray "=")
-//   "invalid attribute name {key}"             (a quote in the name)
+//   "invalid attribute name {key}"             (a quote, "<" or ">" in it)
 // Names are otherwise not validated, so parts in other encodings (UTF-16)
 // still read to the end as odd names and text.
 class XmlAttributeIterator {

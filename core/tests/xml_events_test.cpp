@@ -111,6 +111,27 @@ TEST(XmlEvents, SingleQuotedValueWithDoubleQuoteStaysWellFormedWhenRequoted) {
     EXPECT_EQ(*value, "say \"hi\" & go");
 }
 
+// Fuzz finding: a quote inside an attribute name made the attribute walk
+// pair quotes differently from the tag scanner, so the rebuilt element got
+// an attribute named "Type<" and no longer read back.
+TEST(XmlEvents, RebuiltElementReadsBackWhenAnAttributeNameHoldsAQuote) {
+    const std::vector<std::string_view> inputs = {
+        "<R a\"</ b<=\"x c=\"1\"/>",
+        std::string_view("<?xml veUTF-8\" st\x01\0\0\0\0\0\0\0=\"yes\"?>\r\n<Relationship TargideId18\"</ "
+                         "Type<=\"![CDATA[s\x9Ehemas%.opumentt=\"presProationsh pIi____________________d__"
+                         "\"Iamp _=rIh11\"\x17rId1\" Type=\"ml\"/></RelFtion",
+                         181),
+    };
+    const std::vector<std::string_view> expected = {"<R c=\"1\"/>", "<Relationship Type=\"ml\"/>"};
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        SCOPED_TRACE(i);
+        const XmlEvent event = first_element(inputs[i]);
+        const std::string output = rebuilt(inputs[i], rewrite_event_attributes(event, {}));
+        EXPECT_EQ(output, expected[i]);
+        EXPECT_TRUE(identity_rewrite(output));
+    }
+}
+
 TEST(XmlEvents, RewriteAttributesReplacesInPlaceAndAppendsTheRest) {
     struct Case {
         const char* input;

@@ -257,7 +257,8 @@ TEST(XmlTokenizer, AttributeIteratorReportsMalformedEntriesAndContinues) {
         {" a=\"1", {"error: attribute a value has no closing quote"}},
         {" a=", {"error: attribute a value is not quoted"}},
         {" a=\"&amp;&lt;\"", {"a=&amp;&lt;|\""}},
-        {" a\"b=\"1\" c=\"2\"", {"error: invalid attribute name a\"b", "c=2|\""}},
+        {" a\"b\"=\"1\" c=\"2\"", {"error: invalid attribute name a\"b\"", "c=2|\""}},
+        {" a<b='1' c='2'", {"error: invalid attribute name a<b", "c=2|'"}},
         {" 1x='1' /b", {"1x=1|'", "error: attribute /b has no value"}},
         {" x'='1'", {"error: invalid attribute name x'"}},
     };
