@@ -13,17 +13,6 @@ namespace {
 
 const ZandrelError eof_in_slide_list = ZandrelError::xml_text("unexpected EOF while reading slide id");
 
-std::optional<std::uint64_t> numeric_id_attribute(const XmlEvent& event) {
-    XmlAttributeIterator attributes = event.attribute_iterator();
-    while (auto item = attributes.next()) {
-        if (!*item || (*item)->key != "id") continue;
-        auto value = unescape_xml((*item)->raw_value);
-        if (!value) return std::nullopt;
-        return parse_u64_decimal(*value);
-    }
-    return std::nullopt;
-}
-
 // The root element and its direct children, as byte ranges.
 struct RootChild {
     std::string_view local_name;
@@ -102,6 +91,17 @@ std::string relationship_prefix(const XmlEvent& root) {
 
 }  // namespace
 
+std::optional<std::uint64_t> slide_id_attribute(const XmlEvent& event) {
+    XmlAttributeIterator attributes = event.attribute_iterator();
+    while (auto item = attributes.next()) {
+        if (!*item || (*item)->key != "id") continue;
+        auto value = unescape_xml((*item)->raw_value);
+        if (!value) return std::nullopt;
+        return parse_u64_decimal(*value);
+    }
+    return std::nullopt;
+}
+
 Result<std::string> read_required_part(const ZipReader& archive, std::string_view name) {
     ZANDREL_TRY(std::optional<std::string> bytes, read_archive_bytes(archive, name));
     if (!bytes) return ZandrelError::zip("file not found: " + std::string(name));
@@ -126,7 +126,7 @@ Result<std::optional<SlideIdList>> find_slide_id_list(std::string_view xml) {
         if (list_depth > 0) {
             if (list_depth == 1 && event.is_element_start() && event.local_name() == "sldId") {
                 SlideIdEntry entry{event.offset, event_end, extract_rel_id_from_attributes(event),
-                                   numeric_id_attribute(event)};
+                                   slide_id_attribute(event)};
                 if (event.kind == XmlEventKind::StartElement) {
                     for (std::size_t inner = 1; inner > 0;) {
                         ZANDREL_TRY(XmlEvent child, reader.next());

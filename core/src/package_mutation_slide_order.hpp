@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "models.hpp"
+#include "xml_tokenizer.hpp"
 #include "zip_reader.hpp"
 
 namespace zandrel {
@@ -36,6 +37,10 @@ Result<std::string> read_required_part(const ZipReader& archive, std::string_vie
 // must be UTF-8 (Io "stream did not contain valid UTF-8"), never decoded
 // lossily.
 Result<std::string> read_required_text(const ZipReader& archive, std::string_view name);
+
+// The numeric `id` attribute of a `sldId` element (of the slide list or of a
+// section), unescaped and parsed as an unsigned decimal; none otherwise.
+std::optional<std::uint64_t> slide_id_attribute(const XmlEvent& event);
 
 // One entry of the slide list: the whole `sldId` element.
 struct SlideIdEntry {
