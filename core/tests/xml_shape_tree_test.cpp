@@ -241,7 +241,7 @@ TEST(ShapeTreeNestedGroup, TheGroupWalkDoesNotSkipAlternateContent) {
 namespace plain {
 
 std::optional<std::size_t> tag_start(std::string_view text, std::size_t from, std::string_view tag) {
-    std::string pattern = "<" + std::string(tag);
+    std::string pattern = std::string("<").append(tag);
     while (true) {
         auto at = text.find(pattern, from);
         if (at == std::string_view::npos) return none;
