@@ -17,11 +17,6 @@
 namespace zandrel {
 namespace {
 
-bool is_external(const RelationshipSummary& relationship) {
-    if (!relationship.target_mode) return false;
-    return fold_part_name(*relationship.target_mode) == "external";
-}
-
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -53,7 +48,7 @@ std::vector<std::string> target_names(std::string_view source, const Relationshi
 }
 
 bool is_internal_link(const RelationshipSummary& relationship) {
-    return !is_external(relationship) && !relationship.target.empty();
+    return !is_external_relationship(relationship) && !relationship.target.empty();
 }
 
 // The source part of a relationship part name: "" (the package) for
@@ -248,6 +243,10 @@ Result<DeletionRequest> check_request(std::span<const std::string> targets, cons
 }
 
 }  // namespace
+
+bool is_external_relationship(const RelationshipSummary& relationship) {
+    return relationship.target_mode && fold_part_name(*relationship.target_mode) == "external";
+}
 
 std::string fold_part_name(std::string_view name) {
     std::string folded(name);

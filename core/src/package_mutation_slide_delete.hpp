@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "models.hpp"
+#include "models_relationships.hpp"
 #include "models_slides.hpp"
 
 namespace zandrel {
@@ -25,6 +26,10 @@ using TextSet = std::set<std::string, std::less<>>;
 
 // ASCII A-Z lowered: OPC part names compare case-insensitively.
 std::string fold_part_name(std::string_view name);
+
+// TargetMode "External" in any ASCII case; anything else ("Internal", or no
+// mode) points into the package.
+bool is_external_relationship(const RelationshipSummary& relationship);
 
 // The presentation with the slide-list entries whose r:id is in
 // `deleted_relationship_ids` removed, and with them the custom-show entries

@@ -66,16 +66,20 @@ Result<NewSlide> register_new_slide(const ZipReader& archive, std::span<const st
 
     ZANDREL_TRY(slide.relationship_id, next_relationship_id(relationships));
     ZANDREL_TRY(slide.slide_id, next_slide_id(presentation));
-    ZANDREL_TRY(std::string new_presentation, append_slide_id(presentation, slide.slide_id, slide.relationship_id));
-    ZANDREL_TRY(std::string new_relationships,
+    ZANDREL_TRY(slide.presentation_xml, append_slide_id(presentation, slide.slide_id, slide.relationship_id));
+    ZANDREL_TRY(slide.presentation_relationships,
                 append_relationship(relationships, slide.relationship_id, slide_relationship_type,
                                     "slides/slide" + std::to_string(number) + ".xml"));
-    ZANDREL_TRY(std::string new_content_types,
+    ZANDREL_TRY(slide.content_types,
                 ensure_content_type_override(content_types, "/" + slide.slide_part, slide_content_type));
-    slide.replaced_parts = {{std::string(content_types_part), std::move(new_content_types)},
-                            {std::string(presentation_part_name), std::move(new_presentation)},
-                            {std::string(presentation_relationships_part_name), std::move(new_relationships)}};
     return slide;
+}
+
+void NewSlide::add_to(PackagePlan& plan) {
+    plan.replaced.insert_or_assign(std::string(content_types_part), std::move(content_types));
+    plan.replaced.insert_or_assign(std::string(presentation_part_name), std::move(presentation_xml));
+    plan.replaced.insert_or_assign(std::string(presentation_relationships_part_name),
+                                   std::move(presentation_relationships));
 }
 
 Result<std::string> slide_layout_target_at_index(const ZipReader& archive, std::uint64_t index) {
@@ -144,7 +148,7 @@ Result<SlideAddSummary> add_blank_slide(const std::string& input_path, const std
 
     PackagePlan plan;
     plan.mode = WriteMode::PatchAndAppend;
-    for (auto& [name, content] : slide.replaced_parts) plan.replaced.emplace(name, std::move(content));
+    slide.add_to(plan);
     plan.appended.emplace_back(slide.slide_part, blank_slide_xml(placeholders.shapes, placeholders.namespaces));
     plan.appended.emplace_back(slide.relationships_part, slide_layout_rels_xml(layout_target));
     ZANDREL_TRY(PackageFacts facts, write_package(archive, output_path, plan));

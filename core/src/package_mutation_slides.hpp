@@ -32,9 +32,13 @@ struct NewSlide {
     std::string relationships_part;  // ppt/slides/_rels/slide{N}.xml.rels
     std::string relationship_id;     // of the presentation's new slide relationship
     std::uint64_t slide_id = 0;
-    // ppt/presentation.xml, its relationship part and [Content_Types].xml,
     // rewritten to list the new slide
-    std::vector<std::pair<std::string, std::string>> replaced_parts;
+    std::string presentation_xml;
+    std::string presentation_relationships;
+    std::string content_types;
+
+    // The three rewritten parts into the plan's replaced parts.
+    void add_to(PackagePlan& plan);
 };
 
 // Registers a new slide after `slides` (the slide parts in order). Its number
