@@ -1,6 +1,7 @@
 #include "summary_table_extract.hpp"
 
 #include <algorithm>
+#include <optional>
 
 #include "summary_text_extract.hpp"
 #include "xml_tag_scan.hpp"
@@ -9,14 +10,22 @@ namespace zandrel {
 namespace {
 
 // The full texts of the `tag` elements in `text`, one after the other; the
-// walk stops at the first start without an end.
+// walk stops at the first start without an end. A self-closing element is
+// complete in itself: merged-away cells are often written as
+// `<a:tc hMerge="1"/>`, and counting one as an opening would swallow the
+// rest of its row.
 std::vector<std::string_view> element_texts(std::string_view text, std::string_view tag) {
     std::vector<std::string_view> elements;
     auto opening = PatternCursor::opening(text, tag);
     auto closing = PatternCursor::closing(text, tag);
     std::size_t position = 0;
     while (auto start = opening.next_from(position)) {
-        auto end = find_element_end(opening, closing, *start);
+        auto tag_end = find_start_tag_end(text, *start);
+        std::optional<std::size_t> end;
+        if (tag_end && text[*tag_end - 1] == '/')
+            end = *tag_end + 1;
+        else
+            end = find_element_end(opening, closing, *start);
         if (!end) break;
         elements.push_back(text.substr(*start, *end - *start));
         position = *end;

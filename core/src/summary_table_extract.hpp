@@ -1,6 +1,7 @@
 // DrawingML tables as grids of cell texts, found by text scanning: a table is
 // an `a:tbl` element, a row an `a:tr` inside it, a cell an `a:tc` inside a
-// row. Merged-away cells are listed like any other. A cell's text is its
+// row. Merged-away cells are listed like any other, also when written as a
+// self-closing element. A cell's text is its
 // paragraph texts joined by line feeds (line breaks inside a paragraph as
 // U+000B). An unterminated table, row or cell ends that walk quietly; nothing
 // here fails.
