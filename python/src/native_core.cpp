@@ -1,5 +1,8 @@
 // Inspection, summaries, slide lifecycle and text entry points.
 #include "entry_points.hpp"
+#include "package_mutation_slide_delete.hpp"
+#include "package_mutation_slide_duplicate.hpp"
+#include "package_mutation_slides.hpp"
 #include "package_reader.hpp"
 #include "package_writer.hpp"
 #include "summary_package_extract.hpp"
@@ -34,6 +37,31 @@ std::span<const EntryPoint> native_core_entry_points() {
         {"roundtrip_package_json",
          {{"input", K::Path}, {"output", K::Path}},
          [](const Arguments& a) { return record_json(roundtrip_package(a.text(0), a.text(1))); }},
+        {"add_blank_slide_json",
+         {{"input", K::Path}, {"output", K::Path}},
+         [](const Arguments& a) { return record_json(add_blank_slide(a.text(0), a.text(1), std::nullopt)); }},
+        {"add_blank_slide_with_layout_json",
+         {{"input", K::Path}, {"output", K::Path}, {"layout_index", K::Unsigned}},
+         [](const Arguments& a) {
+             return record_json(add_blank_slide(a.text(0), a.text(1), a.unsigned_value(2)));
+         }},
+        {"duplicate_slide_json",
+         {{"input", K::Path}, {"output", K::Path}, {"source_slide_part", K::Text}},
+         [](const Arguments& a) { return record_json(duplicate_slide(a.text(0), a.text(1), a.text(2))); }},
+        {"delete_slide_json",
+         {{"input", K::Path}, {"output", K::Path}, {"target_slide_part", K::Text}},
+         [](const Arguments& a) {
+             const std::vector<std::string> targets{a.text(2)};
+             return record_json(delete_slides(a.text(0), a.text(1), targets, std::nullopt));
+         }},
+        {"delete_slides_json",
+         {{"input", K::Path},
+          {"output", K::Path},
+          {"target_slide_parts", K::TextList},
+          {"ordered_survivor_parts", K::OptionalTextList, true}},
+         [](const Arguments& a) {
+             return record_json(delete_slides(a.text(0), a.text(1), a.text_list(2), a.optional_text_list(3)));
+         }},
         {"replace_slide_text_json",
          {{"input", K::Path}, {"output", K::Path}, {"search", K::Text}, {"replacement", K::Text}},
          [](const Arguments& a) {
