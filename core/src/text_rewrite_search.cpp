@@ -30,17 +30,23 @@ std::uint64_t count_occurrences(std::string_view text, std::string_view search) 
     return count;
 }
 
-std::string replace_occurrences(std::string_view text, std::string_view search,
-                                std::string_view replacement) {
+// The raw piece with each occurrence replaced by the escaped replacement. The
+// bytes between occurrences are character data already and stay as read, so
+// a reader sees the same text pieces as before apart from the replacement.
+std::string replace_occurrences(std::string_view raw, std::string_view search,
+                                std::string_view escaped_replacement) {
     std::string out;
     std::size_t from = 0;
-    for (std::size_t at = text.find(search); at != std::string_view::npos;
-         at = text.find(search, from)) {
-        out.append(text.substr(from, at - from));
-        out.append(replacement);
+    for (std::size_t at = raw.find(search); at != std::string_view::npos; at = raw.find(search, from)) {
+        out.append(raw.substr(from, at - from));
+        out.append(escaped_replacement);
         from = at + search.size();
     }
-    out.append(text.substr(from));
+    out.append(raw.substr(from));
+    // joining "]]" and ">" that a removed occurrence kept apart would end a
+    // CDATA section that never began
+    for (std::size_t at = out.find("]]>"); at != std::string::npos; at = out.find("]]>", at + 2))
+        out.replace(at + 2, 1, "&gt;");
     return out;
 }
 
@@ -52,6 +58,7 @@ Result<SlideTextEdit> replace_text_nodes(std::string_view part, std::string_view
     ZANDREL_CHECK(check_xml_text(replacement));
     if (search.empty()) return SlideTextEdit{std::string(part), 0};
 
+    const std::string escaped_replacement = escape_xml(replacement);
     XmlStreamReader reader(part);
     XmlEventWriter writer(part.size() + part.size() / 8);
     bool inside_text = false;
@@ -65,7 +72,7 @@ Result<SlideTextEdit> replace_text_nodes(std::string_view part, std::string_view
                 return ZandrelError::xml_text("text is not valid UTF-8 at byte " +
                                               std::to_string(event.offset + *bad));
             if (const std::uint64_t found = count_occurrences(event.content, search)) {
-                writer.write_text(replace_occurrences(event.content, search, replacement));
+                writer.write_raw(replace_occurrences(event.content, search, escaped_replacement));
                 count += found;
                 continue;
             }

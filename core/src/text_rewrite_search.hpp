@@ -20,8 +20,9 @@ namespace zandrel {
 
 // Replaces every non-overlapping occurrence of `search` (byte-exact,
 // case-sensitive, left to right) in each text piece by `replacement`; the
-// count is the number of occurrences. Pieces without a match keep their
-// bytes; a matched piece is written anew, escaped. An empty search changes
+// count is the number of occurrences. The replacement is written escaped;
+// every other byte of a piece stays as read (a "]]>" that a removed
+// occurrence would form gets its ">" escaped). An empty search changes
 // nothing. XmlText "text is not valid UTF-8 at byte {offset}" (offset in the
 // part) for a text piece that is not UTF-8.
 Result<SlideTextEdit> replace_text_nodes(std::string_view part, std::string_view search,
