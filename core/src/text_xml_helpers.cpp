@@ -2,28 +2,10 @@
 
 #include <vector>
 
-#include "xml_chars.hpp"
+#include "package_reader.hpp"
 
 namespace zandrel {
 namespace {
-
-std::string_view local_part(std::string_view qualified_name) {
-    const std::size_t colon = qualified_name.rfind(':');
-    return colon == std::string_view::npos ? qualified_name : qualified_name.substr(colon + 1);
-}
-
-bool is_valid_utf8(std::string_view bytes) {
-    for (std::size_t i = 0; i < bytes.size();) {
-        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
-            ++i;
-            continue;
-        }
-        const Utf8Step step = decode_utf8_step(bytes, i);
-        if (!step.valid) return false;
-        i += step.length;
-    }
-    return true;
-}
 
 // Unsigned decimal with an optional leading "+"; nullopt for anything else,
 // including a lone sign, an empty text and an overflow.
@@ -117,10 +99,10 @@ template Status skip_current_element(XmlTrimmingReader&);
 
 std::optional<std::uint64_t> extract_shape_id_from_event(std::string_view qualified_name,
                                                          XmlAttributeIterator attributes) {
-    if (local_part(qualified_name) != "cNvPr") return std::nullopt;
+    if (xml_local_name(qualified_name) != "cNvPr") return std::nullopt;
     std::optional<std::uint64_t> id;
     visit_attributes(attributes, [&](const XmlAttribute& attribute) {
-        if (local_part(attribute.key) != "id") return false;
+        if (xml_local_name(attribute.key) != "id") return false;
         Result<std::string> value = unescape_xml(attribute.raw_value);
         if (value) id = parse_u64(*value);
         return id.has_value();
@@ -154,7 +136,7 @@ std::optional<std::string_view> drawingml_attribute(const XmlEvent& event,
                                                     std::string_view local_name) {
     std::optional<std::string_view> result;
     visit_attributes(event.attribute_iterator(), [&](const XmlAttribute& attribute) {
-        if (local_part(attribute.key) != local_name) return false;
+        if (xml_local_name(attribute.key) != local_name) return false;
         result = is_valid_utf8(attribute.raw_value) ? attribute.raw_value : std::string_view();
         return true;
     });

@@ -147,9 +147,9 @@ std::optional<Result<XmlAttribute>> XmlAttributeIterator::next() {
     return Result<XmlAttribute>(XmlAttribute{key, text_.substr(p + 1, close - p - 1), quote});
 }
 
-std::string_view XmlEvent::local_name() const {
-    const std::size_t colon = name.rfind(':');
-    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+std::string_view xml_local_name(std::string_view qualified_name) {
+    const std::size_t colon = qualified_name.rfind(':');
+    return colon == std::string_view::npos ? qualified_name : qualified_name.substr(colon + 1);
 }
 
 // ---- reader -----------------------------------------------------------------

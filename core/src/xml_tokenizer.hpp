@@ -90,6 +90,9 @@ private:
     std::vector<std::string_view> seen_overflow_;
 };
 
+// The part of a qualified name after its last ":" (the whole name without).
+std::string_view xml_local_name(std::string_view qualified_name);
+
 struct XmlEvent {
     XmlEventKind kind = XmlEventKind::EndOfInput;
     // The exact bytes of the event in the input (for the trimming reader, the
@@ -112,8 +115,7 @@ struct XmlEvent {
     bool is_reference() const {
         return kind == XmlEventKind::EntityReference || kind == XmlEventKind::CharReference;
     }
-    // The part of `name` after its last ":".
-    std::string_view local_name() const;
+    std::string_view local_name() const { return xml_local_name(name); }
     XmlAttributeIterator attribute_iterator() const { return XmlAttributeIterator(attributes); }
 };
 
