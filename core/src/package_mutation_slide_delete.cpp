@@ -371,6 +371,7 @@ Result<SlideDeleteSummary> delete_slides(const std::string& input_path, const st
     for (const auto& [source, part] : graph.sources) {
         if (removed.contains(source)) {
             plan.removed.insert(part.rels_entry);
+            removed_overrides.insert("/" + fold_part_name(part.rels_entry));
             continue;
         }
         // a kept part whose relationships cannot be read may use a part about to go
