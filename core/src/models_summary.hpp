@@ -93,11 +93,16 @@ struct PresentationSummary {
     bool has_vba = false;
 };
 
+// The rvalue overloads move the record's strings into the JSON value.
 void to_json(Json& out, const TransformSummary& transform);
 void to_json(Json& out, const TableSummary& table);
+void to_json(Json& out, TableSummary&& table);
 // Built level by level without recursion, like the destructor.
 void to_json(Json& out, const ShapeSummary& shape);
+void to_json(Json& out, ShapeSummary&& shape);
 void to_json(Json& out, const SlideSummary& slide);
+void to_json(Json& out, SlideSummary&& slide);
 void to_json(Json& out, const PresentationSummary& presentation);
+void to_json(Json& out, PresentationSummary&& presentation);
 
 }  // namespace zandrel
