@@ -222,6 +222,9 @@ struct ZipReader::State {
                          const std::function<void(std::span<const char>)>& sink) const;
     Status stream_deflated(const ZipEntry& entry, std::uint64_t offset,
                            const std::function<void(std::span<const char>)>& sink) const;
+    Result<std::string> read_compressed(const ZipEntry& entry, std::uint64_t offset) const;
+    Status inflate_checked(const ZipEntry& entry, std::string_view compressed,
+                           const std::function<void(std::span<const char>)>& sink) const;
 };
 
 ZipReader::ZipReader(std::unique_ptr<State> state) : state_(std::move(state)) {}
@@ -308,28 +311,43 @@ Status ZipReader::State::stream_stored(const ZipEntry& entry, std::uint64_t offs
 
 Status ZipReader::State::stream_deflated(const ZipEntry& entry, std::uint64_t offset,
                                          const std::function<void(std::span<const char>)>& sink) const {
+    ZANDREL_TRY(const std::string compressed, read_compressed(entry, offset));
+    return inflate_checked(entry, compressed, sink);
+}
+
+Result<std::string> ZipReader::State::read_compressed(const ZipEntry& entry, std::uint64_t offset) const {
+    if (entry.compressed_size > SIZE_MAX)
+        return ZandrelError::io("entry " + entry.name + " is too large to hold in memory");
+    std::string compressed;
+    try {
+        compressed.resize(static_cast<std::size_t>(entry.compressed_size));
+    } catch (const std::bad_alloc&) {
+        return ZandrelError::io("entry " + entry.name + " is too large to hold in memory");
+    }
+    ZANDREL_CHECK(read_exact_at(fd, compressed.data(), compressed.size(), offset));
+    return compressed;
+}
+
+Status ZipReader::State::inflate_checked(const ZipEntry& entry, std::string_view compressed,
+                                         const std::function<void(std::span<const char>)>& sink) const {
     // libdeflate inflates whole buffers only, so the declared size decides the
     // output buffer: bound it by the compressed size first, and allocate
     // without touching the pages so a lie costs address space, not memory.
-    const std::uint64_t compressed_size = entry.compressed_size;
     const std::uint64_t declared_size = entry.uncompressed_size;
-    if (declared_size / max_deflate_ratio > compressed_size)
+    if (declared_size / max_deflate_ratio > compressed.size())
         return ZandrelError::io("declared size of entry " + entry.name +
                                 " exceeds what its compressed data can hold");
     const ZandrelError too_large = ZandrelError::io("entry " + entry.name + " is too large to hold in memory");
-    if (compressed_size > SIZE_MAX || declared_size > SIZE_MAX) return too_large;
-    std::unique_ptr<char[]> input(new (std::nothrow) char[static_cast<std::size_t>(compressed_size)]);
+    if (declared_size > SIZE_MAX) return too_large;
     std::unique_ptr<char[]> output(new (std::nothrow) char[static_cast<std::size_t>(std::max<std::uint64_t>(declared_size, 1))]);
-    if (!input || !output) return too_large;
-    ZANDREL_CHECK(read_exact_at(fd, input.get(), static_cast<std::size_t>(compressed_size), offset));
+    if (!output) return too_large;
 
     if (!decompressor) decompressor.reset(libdeflate_alloc_decompressor());
     if (!decompressor) return too_large;
     std::size_t produced = 0;
     const libdeflate_result result =
-        libdeflate_deflate_decompress_ex(decompressor.get(), input.get(), static_cast<std::size_t>(compressed_size),
+        libdeflate_deflate_decompress_ex(decompressor.get(), compressed.data(), compressed.size(),
                                          output.get(), static_cast<std::size_t>(declared_size), nullptr, &produced);
-    input.reset();
     if (result == LIBDEFLATE_INSUFFICIENT_SPACE || (result == LIBDEFLATE_SUCCESS && produced != declared_size))
         return ZandrelError::io("size mismatch in entry " + entry.name);
     if (result != LIBDEFLATE_SUCCESS) return ZandrelError::io("invalid deflate data in entry " + entry.name);
@@ -338,6 +356,24 @@ Status ZipReader::State::stream_deflated(const ZipEntry& entry, std::uint64_t of
     for (std::size_t pos = 0; pos < produced; pos += chunk_size)
         sink(std::span<const char>(output.get() + pos, std::min(chunk_size, produced - pos)));
     return {};
+}
+
+Result<std::string> ZipReader::read_checked_compressed(const OpenedEntry& opened) const {
+    if (opened.index >= state_->entries.size())
+        return ZandrelError::io("entry index " + std::to_string(opened.index) + " is out of range");
+    const ZipEntry& entry = state_->entries[opened.index];
+    if (!range_within(opened.data_offset, entry.compressed_size, state_->file_size))
+        return ZandrelError::io("read outside the file");
+    ZANDREL_TRY(std::string compressed, state_->read_compressed(entry, opened.data_offset));
+    if (entry.method == zip_method_deflate) {
+        ZANDREL_CHECK(state_->inflate_checked(entry, compressed, [](std::span<const char>) {}));
+    } else {
+        if (entry.compressed_size != entry.uncompressed_size)
+            return ZandrelError::io("size mismatch in entry " + entry.name);
+        if (libdeflate_crc32(0, compressed.data(), compressed.size()) != entry.crc32)
+            return ZandrelError::io("crc mismatch in entry " + entry.name);
+    }
+    return compressed;
 }
 
 Status ZipReader::stream_entry(const OpenedEntry& opened,

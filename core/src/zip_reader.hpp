@@ -104,6 +104,9 @@ public:
                         const std::function<void(std::span<const char>)>& sink) const;
     // Checks the CRC and size by inflating without keeping the bytes.
     Status verify_entry(const OpenedEntry& entry) const;
+    // The entry's compressed bytes, read once and checked by inflating them
+    // (CRC and size), for copies under a new header; Io error on a mismatch.
+    Result<std::string> read_checked_compressed(const OpenedEntry& entry) const;
     // Copies bytes [offset, offset + size) of the archive file; Io error.
     Status read_raw(std::uint64_t offset, std::uint64_t size,
                     const std::function<void(std::span<const char>)>& sink) const;

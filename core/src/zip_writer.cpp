@@ -227,12 +227,13 @@ Status ZipWriter::copy_with_new_timestamp(const ZipReader& reader, std::size_t i
     ZANDREL_TRY(const OpenedEntry opened, reader.open_entry(index));
     const ZipEntry& input = reader.entry(index);
     ZANDREL_CHECK(state_->check_start(input.name));
-    ZANDREL_CHECK(reader.verify_entry(opened));
+    // one read serves both the check and the copy
+    ZANDREL_TRY(const std::string compressed, reader.read_checked_compressed(opened));
     ZipEntry output = fresh_entry(input.name, input.method, options, input.crc32, input.compressed_size,
                                   input.uncompressed_size);
     output.flags = input.flags & kept_flags;
     ZANDREL_CHECK(state_->write_local_header(output));
-    ZANDREL_CHECK(state_->copy_from(reader, opened.data_offset, input.compressed_size));
+    ZANDREL_CHECK(state_->write(compressed));
     state_->add_central_record(output);
     return {};
 }
