@@ -85,7 +85,8 @@ Result<std::string> first_free_name(const ZipReader& archive, std::string_view p
 }  // namespace
 
 std::optional<std::string> find_content_type_override(std::string_view content_types, std::string_view part_name) {
-    std::string key = part_name.starts_with('/') ? std::string(part_name) : "/" + std::string(part_name);
+    std::string key = part_name.starts_with('/') ? std::string() : std::string("/");
+    key.append(part_name);
     XmlTrimmingReader reader(content_types);
     while (true) {
         auto event = reader.next();
@@ -168,7 +169,7 @@ Result<std::vector<std::string>> list_part_names(const ZipReader& archive) {
 
 Result<std::string> next_numbered_media_part(const ZipReader& archive, std::string_view prefix,
                                              std::string_view extension) {
-    return first_free_name(archive, "ppt/media/" + std::string(prefix), "." + std::string(extension));
+    return first_free_name(archive, std::string("ppt/media/").append(prefix), std::string(".").append(extension));
 }
 
 Result<std::string> next_embedding_part(const ZipReader& archive) {
