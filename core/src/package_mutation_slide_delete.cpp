@@ -364,14 +364,14 @@ Result<SlideDeleteSummary> delete_slides(const std::string& input_path, const st
         if (name.ends_with(".rels") || name == content_types_part) continue;
         if (from_deleted.contains(folded) && !from_kept.contains(folded)) {
             plan.removed.insert(name);
-            removed_overrides.insert("/" + folded);
+            removed_overrides.insert(std::string("/").append(folded));
             removed.insert(std::move(folded));
         }
     }
     for (const auto& [source, part] : graph.sources) {
         if (removed.contains(source)) {
             plan.removed.insert(part.rels_entry);
-            removed_overrides.insert("/" + fold_part_name(part.rels_entry));
+            removed_overrides.insert(std::string("/").append(fold_part_name(part.rels_entry)));
             continue;
         }
         // a kept part whose relationships cannot be read may use a part about to go

@@ -82,7 +82,7 @@ struct Duplication {
     }
 
     Status ensure_override(std::string_view part, std::string_view content_type) {
-        ZANDREL_TRY(content_types, ensure_content_type_override(content_types, "/" + std::string(part), content_type));
+        ZANDREL_TRY(content_types, ensure_content_type_override(content_types, std::string("/").append(part), content_type));
         return {};
     }
 

@@ -15,18 +15,14 @@ const ZandrelError eof_in_slide_list = ZandrelError::xml_text("unexpected EOF wh
 
 // The root element and its direct children, as byte ranges.
 struct RootChild {
-    std::string_view local_name;
-    std::size_t start = 0;
-    std::size_t content_start = 0;
-    std::size_t content_end = 0;
-    std::size_t end = 0;
-    const XmlEvent* start_event = nullptr;
+    XmlEvent start_tag;  // its start or empty element event
+    std::size_t end = 0;  // one past the element
+    std::size_t content_end = 0;  // "<" of its end tag
 };
 
 struct RootLayout {
     std::optional<XmlEvent> root;    // its start (or empty) element event
     std::size_t content_start = 0;   // one past the root's start tag
-    std::vector<XmlEvent> child_starts;
     std::vector<RootChild> children;
 };
 
@@ -44,15 +40,11 @@ Result<RootLayout> walk_root_children(std::string_view xml) {
             layout.root = event;
             layout.content_start = event.offset + event.raw.size();
         } else if ((start || empty) && depth == 1) {
-            RootChild child{event.local_name(), event.offset, event.offset + event.raw.size(), 0, 0, nullptr};
-            layout.child_starts.push_back(event);
-            if (empty) {
-                child.content_end = child.content_start;
-                child.end = child.content_start;
+            RootChild child{event, event.offset + event.raw.size(), event.offset + event.raw.size()};
+            if (empty)
                 layout.children.push_back(child);
-            } else {
+            else
                 open_child = child;
-            }
         }
         if (start) ++depth;
         if (event.kind == XmlEventKind::EndElement) {
@@ -65,8 +57,6 @@ Result<RootLayout> walk_root_children(std::string_view xml) {
             }
         }
     }
-    for (std::size_t i = 0; i < layout.children.size(); ++i)
-        layout.children[i].start_event = &layout.child_starts[i];
     return layout;
 }
 
@@ -231,24 +221,23 @@ Result<std::string> append_slide_id(std::string_view xml, std::uint64_t slide_id
         return ZandrelError::xml_text("expected closing marker </" + root_name + ">");
     }
     const std::string_view element_prefix = prefix_of(layout.root->name);
-    const std::string entry = "<" + std::string(element_prefix) + "sldId id=\"" +
+    const std::string entry = std::string("<").append(element_prefix) + "sldId id=\"" +
                               std::to_string(slide_id) + "\" " + relationship_prefix(*layout.root) +
                               "id=\"" + xml_attr(relationship_id) + "\"/>";
 
     std::size_t new_list_position = layout.content_start;
     for (const RootChild& child : layout.children) {
-        if (child.local_name == "sldIdLst") {
-            if (child.start_event->kind == XmlEventKind::StartElement)
+        const XmlEvent& tag = child.start_tag;
+        const std::string_view local_name = tag.local_name();
+        if (local_name == "sldIdLst") {
+            if (tag.kind == XmlEventKind::StartElement)
                 return apply_text_edits(xml, {{child.content_end, child.content_end, entry}});
             // <p:sldIdLst/> opened up into a start tag, the entry and an end tag
-            const XmlEvent& list = *child.start_event;
+            const std::string name(tag.name);
             return apply_text_edits(
-                xml, {{child.start, child.end,
-                       "<" + std::string(list.name) + std::string(list.attributes) + ">" + entry +
-                           "</" + std::string(list.name) + ">"}});
+                xml, {{tag.offset, child.end, "<" + name + std::string(tag.attributes) + ">" + entry + "</" + name + ">"}});
         }
-        if (child.local_name == "sldMasterIdLst" || child.local_name == "notesMasterIdLst" ||
-            child.local_name == "handoutMasterIdLst")
+        if (local_name == "sldMasterIdLst" || local_name == "notesMasterIdLst" || local_name == "handoutMasterIdLst")
             new_list_position = child.end;
     }
     const std::string list_name = std::string(element_prefix) + "sldIdLst";
