@@ -56,9 +56,9 @@ Result<SlideSummary> summarize_slide(const ZipReader& archive, const std::string
     // The element scanners read UTF-8 text; the trimming text pass decodes
     // each piece itself and drops pieces that are not UTF-8.
     LossyUtf8Text text(*bytes);
-    TableCache tables(text.view());
-    slide.shapes = extract_shapes(text.view(), tables);
-    slide.tables = tables.extract_tables(text.view());
+    SlideIndex index(text.view());
+    slide.shapes = extract_shapes(text.view(), index);
+    slide.tables = index.tables().extract_tables(text.view());
     SlideTextScan scan = scan_slide_text(*bytes);
     slide.texts = std::move(scan.texts);
     slide.has_transition = scan.has_transition;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <span>
 #include <string>
@@ -66,24 +67,6 @@ std::string_view shape_kind(std::string_view block) {
 std::optional<std::string> owned(std::optional<std::string_view> value) {
     if (!value) return std::nullopt;
     return std::string(*value);
-}
-
-// Every value of `r:embed`, `r:link` and `r:id` written anywhere in the
-// block, sorted byte-wise, without duplicates.
-std::vector<std::string> relationship_ids(std::string_view block) {
-    constexpr std::array<std::string_view, 3> patterns = {"r:embed=\"", "r:link=\"", "r:id=\""};
-    std::vector<std::string> ids;
-    for (std::string_view pattern : patterns) {
-        for (auto at = block.find(pattern); at != std::string_view::npos; at = block.find(pattern, at + 1)) {
-            std::size_t value_start = at + pattern.size();
-            std::size_t value_end = block.find('"', value_start);
-            if (value_end == std::string_view::npos) break;
-            ids.emplace_back(block.substr(value_start, value_end - value_start));
-        }
-    }
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    return ids;
 }
 
 std::string join_lines(const std::vector<std::string>& lines) {
@@ -237,7 +220,7 @@ struct ShapeLevel {
 };
 
 ShapeLevel summarize_shape_level(std::string_view block, const std::optional<GroupContext>& context,
-                                 TableCache& tables) {
+                                 SlideIndex& index) {
     ShapeLevel level;
     ShapeSummary& shape = level.summary;
     std::string_view kind = shape_kind(block);
@@ -248,7 +231,7 @@ ShapeLevel summarize_shape_level(std::string_view block, const std::optional<Gro
         shape.name = owned(attribute_value(*identity, "name"));
     }
     // searched through the whole block, so a group shows its child's placeholder
-    if (auto placeholder = element_start_tag(block, "p:ph")) {
+    if (auto placeholder = index.placeholder_tag(block)) {
         shape.is_placeholder = true;
         shape.placeholder_type = owned(attribute_value(*placeholder, "type"));
         shape.placeholder_idx = owned(attribute_value(*placeholder, "idx"));
@@ -271,9 +254,9 @@ ShapeLevel summarize_shape_level(std::string_view block, const std::optional<Gro
     shape.paragraph_run_font_size = std::move(lists.font_size);
     shape.paragraph_run_font_name = std::move(lists.font_name);
 
-    shape.tables = tables.extract_tables(block);
-    shape.relationship_ids = relationship_ids(block);
-    shape.has_chart = block.find(":chart") != std::string_view::npos;
+    shape.tables = index.tables().extract_tables(block);
+    shape.relationship_ids = index.relationship_ids(block);
+    shape.has_chart = index.has_chart(block);
     shape.has_picture = kind == "picture";
     shape.has_group = kind == "group";
     shape.transform = own.result().transform;
@@ -287,7 +270,7 @@ ShapeLevel summarize_shape_level(std::string_view block, const std::optional<Gro
 }
 
 std::vector<ShapeSummary> summarize_blocks(std::span<const std::string_view> blocks,
-                                           const std::optional<GroupContext>& context, TableCache& tables) {
+                                           const std::optional<GroupContext>& context, SlideIndex& index) {
     struct Task {
         std::string_view block;
         std::optional<GroupContext> context;
@@ -301,7 +284,7 @@ std::vector<ShapeSummary> summarize_blocks(std::span<const std::string_view> blo
     while (!pending.empty()) {
         Task task = std::move(pending.back());
         pending.pop_back();
-        ShapeLevel level = summarize_shape_level(task.block, task.context, tables);
+        ShapeLevel level = summarize_shape_level(task.block, task.context, index);
         *task.target = std::move(level.summary);
         auto& children = task.target->children;
         children.resize(level.child_blocks.size());
@@ -330,16 +313,12 @@ std::optional<TransformSummary> extract_transform(std::string_view block) {
 }
 
 ShapeSummary summarize_shape_block(std::string_view block, const std::optional<GroupContext>& context) {
-    TableCache tables(block);
+    SlideIndex index(block);
     std::array<std::string_view, 1> blocks{block};
-    return std::move(summarize_blocks(blocks, context, tables).front());
+    return std::move(summarize_blocks(blocks, context, index).front());
 }
 
-std::vector<ShapeSummary> summarize_shape_blocks(const std::vector<std::string_view>& blocks, TableCache& tables) {
-    return summarize_blocks(blocks, std::nullopt, tables);
-}
-
-std::vector<ShapeSummary> extract_shapes(std::string_view slide_text, TableCache& tables) {
+std::vector<ShapeSummary> extract_shapes(std::string_view slide_text, SlideIndex& index) {
     constexpr std::string_view tree_close = "</p:spTree>";
     auto tree = find_tag_start(slide_text, 0, "p:spTree");
     if (!tree) return {};
@@ -349,14 +328,79 @@ std::vector<ShapeSummary> extract_shapes(std::string_view slide_text, TableCache
     std::size_t content_start = tag_end + 1;
     std::size_t content_end = *tree_end - tree_close.size();
     if (content_end < content_start) return {};
-    return summarize_shape_blocks(extract_shape_blocks(slide_text.substr(content_start, content_end - content_start)),
-                                  tables);
+    auto blocks = extract_shape_blocks(slide_text.substr(content_start, content_end - content_start));
+    return summarize_blocks(blocks, std::nullopt, index);
 }
 
 std::vector<ShapeSummary> extract_shapes(std::string_view slide_bytes) {
     LossyUtf8Text text(slide_bytes);
-    TableCache tables(text.view());
-    return extract_shapes(text.view(), tables);
+    SlideIndex index(text.view());
+    return extract_shapes(text.view(), index);
+}
+
+SlideIndex::SlideIndex(std::string_view slide) : slide_(slide), tables_(slide) {
+    constexpr std::array<std::string_view, 3> id_names = {"embed=\"", "link=\"", "id=\""};
+    // Every pattern holds a colon at a fixed place, so one sweep over the
+    // colons finds them all.
+    const char* data = slide.data();
+    const std::size_t size = slide.size();
+    for (std::size_t colon = 0; colon < size; ++colon) {
+        const void* hit = std::memchr(data + colon, ':', size - colon);
+        if (!hit) break;
+        colon = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+        std::string_view after = slide.substr(colon + 1);
+        if (after.starts_with("chart")) charts_.push_back(colon);
+        if (colon >= 1 && data[colon - 1] == 'r') {
+            for (std::string_view name : id_names) {
+                if (!after.starts_with(name)) continue;
+                std::size_t value_start = colon + 1 + name.size();
+                std::size_t value_end = slide.find('"', value_start);
+                if (value_end != std::string_view::npos) ids_.push_back({colon - 1, value_start, value_end});
+            }
+        }
+        if (colon >= 2 && data[colon - 2] == '<' && data[colon - 1] == 'p' && after.starts_with("ph")) {
+            // the name-boundary rule of find_tag_start, asked at this spot only
+            std::size_t start = colon - 2;
+            std::string_view around = slide.substr(0, std::min(size, start + 9));
+            if (find_tag_start(around, start, "p:ph") == start) placeholders_.push_back(start);
+        }
+    }
+}
+
+std::pair<std::size_t, std::size_t> SlideIndex::bounds(std::string_view slice) const {
+    auto start = static_cast<std::size_t>(slice.data() - slide_.data());
+    return {start, start + slice.size()};
+}
+
+std::optional<std::string_view> SlideIndex::placeholder_tag(std::string_view block) const {
+    auto [start, end] = bounds(block);
+    auto first = std::lower_bound(placeholders_.begin(), placeholders_.end(), start);
+    // the boundary character after the name must lie inside the block too
+    if (first == placeholders_.end() || *first + 5 >= end) return std::nullopt;
+    std::size_t tag_end = slide_.find('>', *first);
+    if (tag_end == std::string_view::npos || tag_end >= end) return std::nullopt;
+    return slide_.substr(*first, tag_end + 1 - *first);
+}
+
+bool SlideIndex::has_chart(std::string_view block) const {
+    auto [start, end] = bounds(block);
+    auto first = std::lower_bound(charts_.begin(), charts_.end(), start);
+    return first != charts_.end() && *first + 6 <= end;
+}
+
+std::vector<std::string> SlideIndex::relationship_ids(std::string_view block) const {
+    auto [start, end] = bounds(block);
+    auto first = std::lower_bound(ids_.begin(), ids_.end(), start,
+                                  [](const IdValue& id, std::size_t at) { return id.pattern_start < at; });
+    // A value whose closing quote lies past the block is cut off there, and
+    // so is every later value of its kind: a scan of the block stops both.
+    std::vector<std::string_view> values;
+    for (; first != ids_.end() && first->pattern_start < end; ++first)
+        if (first->value_end < end)
+            values.push_back(slide_.substr(first->value_start, first->value_end - first->value_start));
+    std::sort(values.begin(), values.end());
+    values.erase(std::unique(values.begin(), values.end()), values.end());
+    return {values.begin(), values.end()};
 }
 
 }  // namespace zandrel

@@ -11,8 +11,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "models_summary.hpp"
@@ -34,16 +37,46 @@ struct GroupContext {
     std::int64_t child_cy = 0;
 };
 
+// What the shape summaries of one slide text look up, found once for the
+// whole text: its tables, and where `<p:ph` starts (name-boundary rule),
+// ":chart" occurs, and `r:embed`, `r:link` and `r:id` values are written.
+// Each query on a slice of the text answers what a scan of that slice alone
+// would give, so nested groups do not rescan their children. The text must
+// outlive the index.
+class SlideIndex {
+public:
+    explicit SlideIndex(std::string_view slide);
+
+    TableCache& tables() { return tables_; }
+    // `element_start_tag(block, "p:ph")`.
+    std::optional<std::string_view> placeholder_tag(std::string_view block) const;
+    // Whether the block contains ":chart".
+    bool has_chart(std::string_view block) const;
+    // Every `r:embed`, `r:link` and `r:id` value in the block (the name,
+    // "=" and a double quote, up to the next double quote), sorted
+    // byte-wise, without duplicates.
+    std::vector<std::string> relationship_ids(std::string_view block) const;
+
+private:
+    struct IdValue {
+        std::size_t pattern_start = 0;
+        std::size_t value_start = 0;
+        std::size_t value_end = 0;  // the closing quote
+    };
+    std::pair<std::size_t, std::size_t> bounds(std::string_view slice) const;
+
+    std::string_view slide_;
+    TableCache tables_;
+    std::vector<std::size_t> placeholders_;
+    std::vector<std::size_t> charts_;
+    std::vector<IdValue> ids_;  // in text order
+};
+
 // The summary of one shape element's full text ("<p:sp" ... "</p:sp>" or any
 // of the other four shape elements); `context` is the parent group's, absent
 // for a top-level shape.
 ShapeSummary summarize_shape_block(std::string_view block,
                                    const std::optional<GroupContext>& context = std::nullopt);
-
-// The same over blocks that are slices of one slide text, sharing the
-// slide's table cache.
-std::vector<ShapeSummary> summarize_shape_blocks(const std::vector<std::string_view>& blocks,
-                                                 TableCache& tables);
 
 // The transform the shape carries itself: `a:off` and `a:ext` of the `a:xfrm`
 // in the shape's own properties element (`p:spPr`, or `p:grpSpPr` for a
@@ -64,7 +97,7 @@ std::optional<TransformSummary> effective_transform(const std::optional<Transfor
 // (alternate-content blocks skipped); empty without a complete shape tree.
 // The bytes are read as UTF-8 with U+FFFD for ill-formed sequences.
 std::vector<ShapeSummary> extract_shapes(std::string_view slide_bytes);
-// The same on slide text that is already UTF-8, with the slide's table cache.
-std::vector<ShapeSummary> extract_shapes(std::string_view slide_text, TableCache& tables);
+// The same on slide text that is already UTF-8, with that text's index.
+std::vector<ShapeSummary> extract_shapes(std::string_view slide_text, SlideIndex& index);
 
 }  // namespace zandrel

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 #include "summary_text_extract.hpp"
 #include "xml_tag_scan.hpp"
@@ -62,17 +63,38 @@ std::vector<TableSummary> extract_tables(std::string_view bytes) {
     return TableCache(text.view()).extract_tables(text.view());
 }
 
-std::vector<TableSummary> TableCache::extract_tables(std::string_view text) {
-    std::vector<TableSummary> tables;
-    for (std::string_view table : element_texts(text, "a:tbl")) tables.push_back(table_at(table));
-    return tables;
+TableCache::TableCache(std::string_view slide) : slide_(slide) {
+    auto opening = PatternCursor::opening(slide, "a:tbl");
+    auto closing = PatternCursor::closing(slide, "a:tbl");
+    for (auto start = opening.next_from(0); start; start = opening.next_from(*start + 1)) {
+        Table table{*start, std::nullopt, std::nullopt};
+        auto tag_end = find_start_tag_end(slide, *start);
+        if (tag_end && slide[*tag_end - 1] == '/')
+            table.end = *tag_end + 1;
+        else
+            table.end = find_element_end(opening, closing, *start);
+        tables_.push_back(std::move(table));
+    }
 }
 
-const TableSummary& TableCache::table_at(std::string_view table) {
-    std::pair<std::size_t, std::size_t> key{static_cast<std::size_t>(table.data() - slide_.data()), table.size()};
-    auto found = tables_.find(key);
-    if (found == tables_.end()) found = tables_.emplace(key, summarize_table(table)).first;
-    return found->second;
+// The walk of `element_texts` over the slice, answered from the slide's
+// tables: an end found in the slide text lies inside the slice exactly when
+// a scan of the slice alone would find it, since both count the same
+// openings and closings up to there.
+std::vector<TableSummary> TableCache::extract_tables(std::string_view slice) {
+    std::vector<TableSummary> found;
+    std::size_t position = static_cast<std::size_t>(slice.data() - slide_.data());
+    const std::size_t slice_end = position + slice.size();
+    auto next = std::lower_bound(tables_.begin(), tables_.end(), position,
+                                 [](const Table& table, std::size_t at) { return table.start < at; });
+    for (; next != tables_.end() && next->start < slice_end; ++next) {
+        if (next->start < position) continue;  // inside the table just listed
+        if (!next->end || *next->end > slice_end) break;
+        if (!next->summary) next->summary = summarize_table(slide_.substr(next->start, *next->end - next->start));
+        found.push_back(*next->summary);
+        position = *next->end;
+    }
+    return found;
 }
 
 }  // namespace zandrel

@@ -83,6 +83,7 @@ SlideTextScan scan_text_elements(std::string_view xml, bool probe_elements) {
                 }
                 break;
             case XmlEventKind::Text:
+            case XmlEventKind::CData:
                 if (in_text)
                     if (auto text = xml_text_content(event)) collected += *text;
                 break;
@@ -127,7 +128,9 @@ ParagraphEvent::ParagraphEvent(const XmlEvent& event) : event_(event) {
 const std::optional<std::string>& ParagraphEvent::content() {
     if (!decoded_) {
         decoded_ = true;
-        if (event_.kind == XmlEventKind::Text)
+        // CDATA is character data like any other (some writers put every
+        // run's text in a CDATA section)
+        if (event_.kind == XmlEventKind::Text || event_.kind == XmlEventKind::CData)
             content_ = xml_text_content(event_);
         else if (event_.is_reference())
             content_ = xml_reference_content(event_);
@@ -229,9 +232,28 @@ void RunListCollector<N>::on_event(ParagraphEvent& event) {
     } else if (event.event().is_element_start()) {
         if (!in_run_) return;
         std::string_view local = event.event().local_name();
-        for (std::size_t i = 0; i < N; ++i)
-            if (local == sources_[i].element)
-                remembered_[i] = drawingml_attribute(event.event(), sources_[i].attribute);
+        std::array<bool, N> wanted{};
+        bool any = false;
+        for (std::size_t i = 0; i < N; ++i) {
+            if (local != sources_[i].element) continue;
+            wanted[i] = true;
+            remembered_[i] = std::nullopt;
+            any = true;
+        }
+        if (!any) return;
+        // `drawingml_attribute` for every wanted name in one walk over the
+        // attributes: run properties are asked for four of them
+        XmlAttributeIterator attributes = event.event().attribute_iterator();
+        while (auto item = attributes.next()) {
+            if (!*item) continue;
+            std::string_view key = xml_local_name((*item)->key);
+            for (std::size_t i = 0; i < N; ++i) {
+                if (!wanted[i] || key != sources_[i].attribute) continue;
+                std::string_view raw = (*item)->raw_value;
+                remembered_[i] = is_valid_utf8(raw) ? raw : std::string_view();
+                wanted[i] = false;
+            }
+        }
     } else if (in_run_ && in_text_ && event.content()) {
         run_has_text_ = true;
         text_has_content_ = true;

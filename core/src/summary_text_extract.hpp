@@ -6,7 +6,8 @@
 // text element `t`, a line break `br`. A text-bearing run is a run whose text
 // element received some content from a text piece or a reference; field
 // runs and other holders of text elements are not runs, but their text
-// counts for paragraph texts and run texts. Nothing here fails: a parse error
+// counts for paragraph texts and run texts. A CDATA section is a text piece
+// like any other (never trimmed). Nothing here fails: a parse error
 // ends a pass quietly and the lists hold what was collected before it.
 #pragma once
 
@@ -84,8 +85,8 @@ public:
     bool is(XmlEventKind kind, ParagraphTag tag) const { return event_.kind == kind && tag_ == tag; }
     // Start or self-closing element of that role.
     bool opens(ParagraphTag tag) const { return event_.is_element_start() && tag_ == tag; }
-    // The text of a text piece or reference; none for other events and for
-    // pieces without content (empty, or not UTF-8).
+    // The text of a text piece (text or CDATA) or reference; none for other
+    // events and for pieces without content (empty, or not UTF-8).
     const std::optional<std::string>& content();
 
 private:

@@ -4,6 +4,7 @@
 // edges of the 64-bit range.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <limits>
@@ -12,6 +13,7 @@
 
 #include "json_output.hpp"
 #include "summary_shape_extract.hpp"
+#include "xml_tag_scan.hpp"
 
 namespace zandrel {
 namespace {
@@ -376,6 +378,55 @@ TEST(SummaryShapeTest, MalformedBlockKeepsWhatWasReadBeforeTheFault) {
     EXPECT_EQ(shape.paragraphs, (Strings{"ok"}));
     EXPECT_EQ(shape.transform, (TransformSummary{1, 2, 3, 4}));
     EXPECT_EQ(shape.id, "2");
+}
+
+// What a scan of the slice alone gives, written out plainly.
+std::vector<std::string> scanned_relationship_ids(std::string_view slice) {
+    std::vector<std::string> ids;
+    for (std::string_view pattern : {"r:embed=\"", "r:link=\"", "r:id=\""}) {
+        for (auto at = slice.find(pattern); at != std::string_view::npos; at = slice.find(pattern, at + 1)) {
+            auto value_end = slice.find('"', at + pattern.size());
+            if (value_end == std::string_view::npos) break;
+            ids.emplace_back(slice.substr(at + pattern.size(), value_end - at - pattern.size()));
+        }
+    }
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    return ids;
+}
+
+std::vector<std::string_view> scanned_tables(std::string_view slice) {
+    std::vector<std::string_view> tables;
+    std::size_t position = 0;
+    while (auto start = find_tag_start(slice, position, "a:tbl")) {
+        auto tag_end = find_start_tag_end(slice, *start);
+        auto end = tag_end && slice[*tag_end - 1] == '/' ? std::optional<std::size_t>(*tag_end + 1)
+                                                         : find_element_end(slice, *start, "a:tbl");
+        if (!end) break;
+        tables.push_back(slice.substr(*start, *end - *start));
+        position = *end;
+    }
+    return tables;
+}
+
+TEST(SummaryShapeTest, SlideIndexAnswersEverySliceAsAScanOfTheSliceWould) {
+    const std::string text =
+        "<x r:id=\"rId2\"><p:phx/><p:ph type=\"a\"/><c:chart r:embed=\"rId1\" r:link=\"rId1\"/>"
+        "<a:tbl><a:tr><a:tc><a:t>1</a:t></a:tc></a:tr><a:tbl/></a:tbl><a:tblPr/><a:tbl/>"
+        "<p:ph idx=\"2\"><a:tbl><a:tr><a:tc/></a:tr></a:tbl>xr:id=\"open";
+    SlideIndex index(text);
+    std::string_view view(text);
+    for (std::size_t start = 0; start < view.size(); ++start) {
+        for (std::size_t end = start + 1; end <= view.size(); ++end) {
+            std::string_view slice = view.substr(start, end - start);
+            ASSERT_EQ(index.placeholder_tag(slice), element_start_tag(slice, "p:ph")) << start << ".." << end;
+            ASSERT_EQ(index.has_chart(slice), slice.find(":chart") != std::string_view::npos) << start << ".." << end;
+            ASSERT_EQ(index.relationship_ids(slice), scanned_relationship_ids(slice)) << start << ".." << end;
+            std::vector<TableSummary> expected;
+            for (auto table : scanned_tables(slice)) expected.push_back(summarize_table(table));
+            ASSERT_EQ(index.tables().extract_tables(slice), expected) << start << ".." << end;
+        }
+    }
 }
 
 TEST(SummaryShapeTest, JsonKeepsTheRecordOrder) {

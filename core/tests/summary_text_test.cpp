@@ -117,6 +117,16 @@ TEST(SummaryTextTest, ReferencesAreDecodedAndUnknownEntitiesKeptAsWritten) {
     EXPECT_EQ(lists.runs, (std::vector<Strings>{{"a & bAB&nbsp;\nz"}}));
 }
 
+TEST(SummaryTextTest, CdataSectionsAreTextPieces) {
+    auto lists = lists_of(body("<a:p><a:r><a:rPr b=\"1\"/><a:t><![CDATA[A & <B>]]></a:t></a:r><a:br/>"
+                               "<a:r><a:t><![CDATA[]]></a:t></a:r><a:r><a:t>x<![CDATA[ y\r\n]]></a:t></a:r></a:p>"));
+    EXPECT_EQ(lists.paragraphs, (Strings{"A & <B>\vx y\n"}));
+    EXPECT_EQ(lists.runs, (std::vector<Strings>{{"A & <B>", "x y\n"}}));
+    EXPECT_EQ(lists.line_breaks, (Breaks{{1}}));
+    EXPECT_EQ(lists.bold, (Flags{{true, std::nullopt}}));
+    EXPECT_EQ(extract_text_runs("<a:t> <![CDATA[ kept as written ]]> </a:t>"), (Strings{" kept as written "}));
+}
+
 TEST(SummaryTextTest, AReferenceAloneMakesARunTextBearing) {
     auto lists = lists_of(body("<a:p><a:r><a:rPr b=\"1\"/><a:t>&amp;</a:t></a:r><a:br/></a:p>"));
     EXPECT_EQ(lists.line_breaks, (Breaks{{1}}));
