@@ -32,9 +32,10 @@ std::int64_t saturating_sub(std::int64_t a, std::int64_t b) {
 
 // The integer nearest to `value`, halves away from zero, clamped to the
 // signed 64-bit range (a plain conversion of a larger double is undefined).
+// Values are finite: products of two 64-bit integers stay far below the
+// largest double.
 std::int64_t nearest(double value) {
     double rounded = std::round(value);
-    if (std::isnan(rounded)) return 0;
     // 2^63 is exact in a double; every double below it converts safely
     if (rounded >= 9223372036854775808.0) return i64_limits::max();
     if (rounded <= -9223372036854775808.0) return i64_limits::min();
