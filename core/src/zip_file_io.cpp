@@ -40,4 +40,20 @@ Status write_all(int fd, const char* data, std::size_t size) {
     return {};
 }
 
+Result<std::uint64_t> copy_in_kernel(int in_fd, std::uint64_t offset, std::uint64_t size, int out_fd) {
+    std::uint64_t copied = 0;
+    while (copied < size) {
+        loff_t from = static_cast<loff_t>(offset + copied);
+        const ssize_t moved = ::copy_file_range(in_fd, &from, out_fd, nullptr, size - copied, 0);
+        if (moved < 0 && errno == EINTR) continue;
+        // not supported between these files: the caller falls back to reading
+        if (moved < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP))
+            return copied;
+        if (moved < 0) return ZandrelError::io(system_error_text(errno));
+        if (moved == 0) return ZandrelError::io("unexpected end of file");
+        copied += static_cast<std::uint64_t>(moved);
+    }
+    return copied;
+}
+
 }  // namespace zandrel

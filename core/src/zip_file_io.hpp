@@ -20,4 +20,9 @@ Status read_exact_at(int fd, char* out, std::size_t size, std::uint64_t offset);
 // Writes all `size` bytes at the descriptor's current position. Io error.
 Status write_all(int fd, const char* data, std::size_t size);
 
+// Copies `size` bytes at `offset` of `in_fd` to `out_fd`'s current position
+// inside the kernel where the file systems allow it. Returns how many bytes
+// were copied that way (the caller copies the rest itself), or an Io error.
+Result<std::uint64_t> copy_in_kernel(int in_fd, std::uint64_t offset, std::uint64_t size, int out_fd);
+
 }  // namespace zandrel

@@ -417,7 +417,10 @@ Status ZipReader::read_raw(std::uint64_t offset, std::uint64_t size,
 }
 
 Status ZipReader::copy_raw_to(std::uint64_t offset, std::uint64_t size, int fd) const {
-    return state_->for_each_chunk(offset, size, [fd](std::span<const char> chunk) {
+    if (!range_within(offset, size, state_->file_size)) return ZandrelError::io("read outside the file");
+    // the kernel moves the bytes where it can, as a file copy does
+    ZANDREL_TRY(const std::uint64_t copied, copy_in_kernel(state_->fd, offset, size, fd));
+    return state_->for_each_chunk(offset + copied, size - copied, [fd](std::span<const char> chunk) {
         return write_all(fd, chunk.data(), chunk.size());
     });
 }
