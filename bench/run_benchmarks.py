@@ -11,6 +11,9 @@ HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
 import bench_inspect  # noqa: E402
+import bench_slides  # noqa: E402
+import bench_summaries  # noqa: E402
+import bench_text  # noqa: E402
 from make_decks import ensure_decks  # noqa: E402
 
 CPP_BENCH = HERE.parent / "build" / "cpp" / "bench"
@@ -27,8 +30,13 @@ def run_cpp(name, *args):
 
 def main():
     decks = ensure_decks()
-    bench_inspect.run(decks)
     run_cpp("bench_zip_copy", decks["media-heavy"])
+    run_cpp("bench_xml_stream")
+    run_cpp("bench_shape_blocks")
+    bench_inspect.run(decks)
+    bench_summaries.run(decks)
+    bench_slides.run(decks)
+    bench_text.run(decks)
 
 
 if __name__ == "__main__":
