@@ -1,6 +1,7 @@
 #include "package_reader.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "sha256.hpp"
 
@@ -32,6 +33,14 @@ bool is_valid_utf8(std::string_view bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* end = p + bytes.size();
     while (p < end) {
+        // ASCII runs, eight bytes at a time
+        while (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, sizeof word);
+            if (word & 0x8080808080808080ull) break;
+            p += 8;
+        }
+        if (p == end) break;
         unsigned char c = *p;
         if (c < 0x80) {
             ++p;

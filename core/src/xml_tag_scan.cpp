@@ -1,6 +1,7 @@
 #include "xml_tag_scan.hpp"
 
 #include <charconv>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -52,8 +53,13 @@ PatternCursor PatternCursor::exact(std::string_view text, std::string_view patte
 
 std::optional<std::size_t> PatternCursor::search(std::size_t position) const {
     while (true) {
-        std::size_t hit = text_.find(pattern_, position);
-        if (hit == npos) return std::nullopt;
+        // memmem skips ahead on the whole pattern; a plain find stops at
+        // every "<", which markup is full of
+        if (position > text_.size()) return std::nullopt;
+        const void* found = ::memmem(text_.data() + position, text_.size() - position, pattern_.data(),
+                                     pattern_.size());
+        if (!found) return std::nullopt;
+        std::size_t hit = static_cast<std::size_t>(static_cast<const char*>(found) - text_.data());
         if (!tag_boundary_ || ends_tag_name(text_, hit + pattern_.size())) return hit;
         // Patterns start with their only "<", so occurrences never overlap
         // and the search may resume past the rejected one.
