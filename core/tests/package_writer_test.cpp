@@ -11,24 +11,8 @@ namespace {
 
 using testing::TempDir;
 using testing::TestEntry;
-
-// Local header plus compressed bytes of an entry, exactly as stored.
-std::string stored_bytes(const ZipReader& reader, std::size_t index) {
-    auto opened = reader.open_entry(index);
-    EXPECT_TRUE(opened.ok());
-    std::string bytes;
-    Status status = reader.read_raw(opened->local_header_offset,
-                                    opened->data_end - opened->local_header_offset,
-                                    [&](std::span<const char> chunk) { bytes.append(chunk.data(), chunk.size()); });
-    EXPECT_TRUE(status.ok());
-    return bytes;
-}
-
-std::string content_of(const ZipReader& reader, std::string_view name) {
-    auto content = read_archive_bytes(reader, name);
-    EXPECT_TRUE(content.ok() && content->has_value()) << name;
-    return content.ok() && content->has_value() ? **content : std::string();
-}
+using testing::content_of;
+using testing::stored_entry_bytes;
 
 std::vector<std::string> names_of(const ZipReader& reader) {
     std::vector<std::string> names;
@@ -70,7 +54,7 @@ TEST_F(PackageWriterTest, ReplacedPartModeCopiesEveryOtherEntryByteForByte) {
             EXPECT_EQ(entry.dos_time, 0x0000);
             EXPECT_EQ(content_of(output, entry.name), "<new/>");
         } else {
-            EXPECT_EQ(stored_bytes(output, i), stored_bytes(input, i)) << entry.name;
+            EXPECT_EQ(stored_entry_bytes(output, i), stored_entry_bytes(input, i)) << entry.name;
             EXPECT_EQ(entry.dos_date, input.entry(i).dos_date);
         }
     }
@@ -81,7 +65,7 @@ TEST_F(PackageWriterTest, UnknownReplacedPartGivesARawCopy) {
     ASSERT_TRUE(write_package_with_replaced_part(input, output_path, "ppt/none.xml", "x").ok());
     ZipReader output = std::move(ZipReader::open(output_path).value());
     for (std::size_t i = 0; i < input.entry_count(); ++i)
-        EXPECT_EQ(stored_bytes(output, i), stored_bytes(input, i));
+        EXPECT_EQ(stored_entry_bytes(output, i), stored_entry_bytes(input, i));
 }
 
 struct ModeCase {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "package_reader.hpp"
 #include "zip_writer.hpp"
 
 namespace zandrel::testing {
@@ -75,6 +76,37 @@ inline void write_test_archive(const std::string& path, const std::vector<TestEn
         ASSERT_TRUE(finished.ok()) << finished.error().display();
     }
     ::close(fd);
+}
+
+// Bytes [begin, end) of the archive file behind `reader`.
+inline std::string archive_bytes(const ZipReader& reader, std::uint64_t begin, std::uint64_t end) {
+    std::string bytes;
+    Status status = reader.read_raw(begin, end - begin, [&](std::span<const char> chunk) {
+        bytes.append(chunk.data(), chunk.size());
+    });
+    EXPECT_TRUE(status.ok());
+    return bytes;
+}
+
+// Local header and compressed bytes of an entry, exactly as stored.
+inline std::string stored_entry_bytes(const ZipReader& reader, std::size_t index) {
+    auto opened = reader.open_entry(index);
+    EXPECT_TRUE(opened.ok());
+    return opened.ok() ? archive_bytes(reader, opened->local_header_offset, opened->data_end) : std::string();
+}
+
+// Compressed bytes of an entry, without its local header.
+inline std::string compressed_entry_bytes(const ZipReader& reader, std::size_t index) {
+    auto opened = reader.open_entry(index);
+    EXPECT_TRUE(opened.ok());
+    return opened.ok() ? archive_bytes(reader, opened->data_offset, opened->data_end) : std::string();
+}
+
+// Uncompressed content of a part that must exist.
+inline std::string content_of(const ZipReader& reader, std::string_view name) {
+    auto content = read_archive_bytes(reader, name);
+    EXPECT_TRUE(content.ok() && content->has_value()) << name;
+    return content.ok() && content->has_value() ? **content : std::string();
 }
 
 }  // namespace zandrel::testing

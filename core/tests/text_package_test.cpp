@@ -14,6 +14,8 @@
 namespace zandrel {
 namespace {
 
+using testing::compressed_entry_bytes;
+using testing::content_of;
 using testing::error_text;
 using testing::plain_paragraph;
 using testing::TempDir;
@@ -26,22 +28,6 @@ const std::string rel_type = "http://schemas.openxmlformats.org/officeDocument/2
 std::string relationship(std::string_view id, std::string_view type, std::string_view target) {
     return "<Relationship Id=\"" + std::string(id) + "\" Type=\"" + rel_type + std::string(type) +
            "\" Target=\"" + std::string(target) + "\"/>";
-}
-
-std::string compressed_bytes(const ZipReader& reader, std::size_t index) {
-    auto opened = reader.open_entry(index);
-    EXPECT_TRUE(opened.ok());
-    std::string bytes;
-    Status status = reader.read_raw(opened->data_offset, opened->data_end - opened->data_offset,
-                                    [&](std::span<const char> chunk) { bytes.append(chunk.data(), chunk.size()); });
-    EXPECT_TRUE(status.ok());
-    return bytes;
-}
-
-std::string content_of(const ZipReader& reader, std::string_view name) {
-    auto content = read_archive_bytes(reader, name);
-    EXPECT_TRUE(content.ok() && content->has_value()) << name;
-    return content.ok() && content->has_value() ? **content : std::string();
 }
 
 // Two slides listed in the order slide2, slide1; "cat" also sits in a notes
@@ -91,7 +77,7 @@ protected:
             EXPECT_EQ(after.dos_time, 0x0000) << before.name;
             if (std::find(edited.begin(), edited.end(), before.name) != edited.end()) continue;
             EXPECT_EQ(content_of(out, after.name), content_of(in, before.name)) << before.name;
-            EXPECT_EQ(compressed_bytes(out, i), compressed_bytes(in, i)) << before.name;
+            EXPECT_EQ(compressed_entry_bytes(out, i), compressed_entry_bytes(in, i)) << before.name;
         }
     }
 
