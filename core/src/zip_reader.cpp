@@ -222,7 +222,14 @@ struct ZipReader::State {
                          const std::function<void(std::span<const char>)>& sink) const;
     Status stream_deflated(const ZipEntry& entry, std::uint64_t offset,
                            const std::function<void(std::span<const char>)>& sink) const;
-    Result<std::string> read_compressed(const ZipEntry& entry, std::uint64_t offset) const;
+    // Buffers reused from entry to entry, so reading many entries does not
+    // fault in fresh pages for each one; they grow to the largest entry read.
+    mutable std::string compressed_buffer;
+    mutable std::unique_ptr<char[]> inflate_buffer;
+    mutable std::size_t inflate_capacity = 0;
+
+    // The entry's compressed bytes in `compressed_buffer`, valid until the next read.
+    Result<std::string_view> read_compressed(const ZipEntry& entry, std::uint64_t offset) const;
     Status inflate_checked(const ZipEntry& entry, std::string_view compressed,
                            const std::function<void(std::span<const char>)>& sink) const;
 };
@@ -311,21 +318,21 @@ Status ZipReader::State::stream_stored(const ZipEntry& entry, std::uint64_t offs
 
 Status ZipReader::State::stream_deflated(const ZipEntry& entry, std::uint64_t offset,
                                          const std::function<void(std::span<const char>)>& sink) const {
-    ZANDREL_TRY(const std::string compressed, read_compressed(entry, offset));
+    ZANDREL_TRY(const std::string_view compressed, read_compressed(entry, offset));
     return inflate_checked(entry, compressed, sink);
 }
 
-Result<std::string> ZipReader::State::read_compressed(const ZipEntry& entry, std::uint64_t offset) const {
+Result<std::string_view> ZipReader::State::read_compressed(const ZipEntry& entry, std::uint64_t offset) const {
     if (entry.compressed_size > SIZE_MAX)
         return ZandrelError::io("entry " + entry.name + " is too large to hold in memory");
-    std::string compressed;
+    const auto size = static_cast<std::size_t>(entry.compressed_size);
     try {
-        compressed.resize(static_cast<std::size_t>(entry.compressed_size));
+        if (compressed_buffer.size() < size) compressed_buffer.resize(size);
     } catch (const std::bad_alloc&) {
         return ZandrelError::io("entry " + entry.name + " is too large to hold in memory");
     }
-    ZANDREL_CHECK(read_exact_at(fd, compressed.data(), compressed.size(), offset));
-    return compressed;
+    ZANDREL_CHECK(read_exact_at(fd, compressed_buffer.data(), size, offset));
+    return std::string_view(compressed_buffer.data(), size);
 }
 
 Status ZipReader::State::inflate_checked(const ZipEntry& entry, std::string_view compressed,
@@ -339,32 +346,37 @@ Status ZipReader::State::inflate_checked(const ZipEntry& entry, std::string_view
                                 " exceeds what its compressed data can hold");
     const ZandrelError too_large = ZandrelError::io("entry " + entry.name + " is too large to hold in memory");
     if (declared_size > SIZE_MAX) return too_large;
-    std::unique_ptr<char[]> output(new (std::nothrow) char[static_cast<std::size_t>(std::max<std::uint64_t>(declared_size, 1))]);
-    if (!output) return too_large;
+    if (inflate_capacity < declared_size || !inflate_buffer) {
+        const auto capacity = static_cast<std::size_t>(std::max<std::uint64_t>(declared_size, 1));
+        inflate_buffer.reset(new (std::nothrow) char[capacity]);
+        inflate_capacity = inflate_buffer ? capacity : 0;
+        if (!inflate_buffer) return too_large;
+    }
+    char* output = inflate_buffer.get();
 
     if (!decompressor) decompressor.reset(libdeflate_alloc_decompressor());
     if (!decompressor) return too_large;
     std::size_t produced = 0;
     const libdeflate_result result =
         libdeflate_deflate_decompress_ex(decompressor.get(), compressed.data(), compressed.size(),
-                                         output.get(), static_cast<std::size_t>(declared_size), nullptr, &produced);
+                                         output, static_cast<std::size_t>(declared_size), nullptr, &produced);
     if (result == LIBDEFLATE_INSUFFICIENT_SPACE || (result == LIBDEFLATE_SUCCESS && produced != declared_size))
         return ZandrelError::io("size mismatch in entry " + entry.name);
     if (result != LIBDEFLATE_SUCCESS) return ZandrelError::io("invalid deflate data in entry " + entry.name);
-    if (libdeflate_crc32(0, output.get(), produced) != entry.crc32)
+    if (libdeflate_crc32(0, output, produced) != entry.crc32)
         return ZandrelError::io("crc mismatch in entry " + entry.name);
     for (std::size_t pos = 0; pos < produced; pos += chunk_size)
-        sink(std::span<const char>(output.get() + pos, std::min(chunk_size, produced - pos)));
+        sink(std::span<const char>(output + pos, std::min(chunk_size, produced - pos)));
     return {};
 }
 
-Result<std::string> ZipReader::read_checked_compressed(const OpenedEntry& opened) const {
+Result<std::string_view> ZipReader::read_checked_compressed(const OpenedEntry& opened) const {
     if (opened.index >= state_->entries.size())
         return ZandrelError::io("entry index " + std::to_string(opened.index) + " is out of range");
     const ZipEntry& entry = state_->entries[opened.index];
     if (!range_within(opened.data_offset, entry.compressed_size, state_->file_size))
         return ZandrelError::io("read outside the file");
-    ZANDREL_TRY(std::string compressed, state_->read_compressed(entry, opened.data_offset));
+    ZANDREL_TRY(const std::string_view compressed, state_->read_compressed(entry, opened.data_offset));
     if (entry.method == zip_method_deflate) {
         ZANDREL_CHECK(state_->inflate_checked(entry, compressed, [](std::span<const char>) {}));
     } else {

@@ -106,7 +106,8 @@ public:
     Status verify_entry(const OpenedEntry& entry) const;
     // The entry's compressed bytes, read once and checked by inflating them
     // (CRC and size), for copies under a new header; Io error on a mismatch.
-    Result<std::string> read_checked_compressed(const OpenedEntry& entry) const;
+    // The view stays valid until the next read through this reader.
+    Result<std::string_view> read_checked_compressed(const OpenedEntry& entry) const;
     // Copies bytes [offset, offset + size) of the archive file; Io error.
     Status read_raw(std::uint64_t offset, std::uint64_t size,
                     const std::function<void(std::span<const char>)>& sink) const;

@@ -228,7 +228,7 @@ Status ZipWriter::copy_with_new_timestamp(const ZipReader& reader, std::size_t i
     const ZipEntry& input = reader.entry(index);
     ZANDREL_CHECK(state_->check_start(input.name));
     // one read serves both the check and the copy
-    ZANDREL_TRY(const std::string compressed, reader.read_checked_compressed(opened));
+    ZANDREL_TRY(const std::string_view compressed, reader.read_checked_compressed(opened));
     ZipEntry output = fresh_entry(input.name, input.method, options, input.crc32, input.compressed_size,
                                   input.uncompressed_size);
     output.flags = input.flags & kept_flags;
