@@ -63,7 +63,8 @@ def run(decks):
         folder = pathlib.Path(folder)
 
         out = folder / "media-out.pptx"
-        media_seconds, media_json = best_of(3, lambda: zn.replace_slide_text_json(str(media), str(out), "Slide", "Page"))
+        media_seconds, media_json = best_of(
+            3, lambda: zn.replace_slide_text_json(str(media), str(out), "Slide", "Page"), fresh_output=out)
         check_media(media, out, int(re.search(r'"replacements": (\d+)', media_json).group(1)))
         cp_seconds = copy_seconds(media)
 
