@@ -95,3 +95,12 @@ def test_missing_file_message_is_the_system_text(tmp_path):
 def _write(path, data):
     path.write_bytes(data)
     return str(path)
+
+
+@pytest.mark.parametrize("text, code_point", [("a\ud800b", "U+D800"), ("x\x0b", "U+000B")])
+def test_caller_text_keeps_lone_surrogates_for_the_xml_character_check(deck, tmp_path, text, code_point):
+    out = tmp_path / "out.pptx"
+    with pytest.raises(RuntimeError) as raised:
+        zn.replace_slide_text_json(deck, str(out), "Hello", text)
+    assert str(raised.value) == f"invalid input: text contains a character that XML does not allow: {code_point}"
+    assert not out.exists()
