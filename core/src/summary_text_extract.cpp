@@ -141,48 +141,32 @@ const std::optional<std::string>& ParagraphEvent::content() {
 void ParagraphTextCollector::on_event(ParagraphEvent& event) {
     using K = XmlEventKind;
     using T = ParagraphTag;
-    if (event.is(K::StartElement, T::Paragraph)) {
-        current_.clear();
-        in_paragraph_ = true;
-    } else if (event.is(K::EmptyElement, T::Paragraph)) {
-        paragraphs_.emplace_back();
-    } else if (event.is(K::EndElement, T::Paragraph)) {
-        if (in_paragraph_) paragraphs_.push_back(std::move(current_));
-        current_.clear();
-        in_paragraph_ = false;
-    } else if (event.is(K::StartElement, T::Text)) {
-        if (in_paragraph_) in_text_ = true;
+    if (list_.step(event)) return;
+    if (event.is(K::StartElement, T::Text)) {
+        if (list_.in_paragraph) in_text_ = true;
     } else if (event.is(K::EndElement, T::Text)) {
         in_text_ = false;
     } else if (event.opens(T::Break)) {
-        if (in_paragraph_) current_.push_back('\v');
-    } else if (in_paragraph_ && in_text_) {
-        if (const auto& text = event.content()) current_ += *text;
+        if (list_.in_paragraph) list_.current.push_back('\v');
+    } else if (list_.in_paragraph && in_text_) {
+        if (const auto& text = event.content()) list_.current += *text;
     }
 }
 
 void RunTextCollector::on_event(ParagraphEvent& event) {
     using K = XmlEventKind;
     using T = ParagraphTag;
-    if (event.is(K::StartElement, T::Paragraph)) {
-        current_.clear();
-        in_paragraph_ = true;
-    } else if (event.is(K::EmptyElement, T::Paragraph)) {
-        paragraphs_.emplace_back();
-    } else if (event.is(K::EndElement, T::Paragraph)) {
-        if (in_paragraph_) paragraphs_.push_back(std::move(current_));
-        current_.clear();
-        in_paragraph_ = false;
-    } else if (event.is(K::StartElement, T::Text)) {
-        if (in_paragraph_) {
+    if (list_.step(event)) return;
+    if (event.is(K::StartElement, T::Text)) {
+        if (list_.in_paragraph) {
             in_text_ = true;
             collected_.clear();
         }
     } else if (event.is(K::EndElement, T::Text)) {
-        if (!collected_.empty()) current_.push_back(std::move(collected_));
+        if (!collected_.empty()) list_.current.push_back(std::move(collected_));
         collected_.clear();
         in_text_ = false;
-    } else if (in_paragraph_ && in_text_) {
+    } else if (list_.in_paragraph && in_text_) {
         if (const auto& text = event.content()) collected_ += *text;
     }
 }

@@ -96,31 +96,56 @@ private:
     std::optional<std::string> content_;
 };
 
+// The bookkeeping the paragraph collectors share: a paragraph start opens a
+// fresh `current`, a self-closing paragraph adds an empty entry, a paragraph
+// end stores `current`.
+template <class Current>
+class ParagraphList {
+public:
+    // True when the event was a paragraph boundary and has been handled.
+    bool step(ParagraphEvent& event) {
+        using K = XmlEventKind;
+        if (event.is(K::StartElement, ParagraphTag::Paragraph)) {
+            current = Current{};
+            in_paragraph = true;
+        } else if (event.is(K::EmptyElement, ParagraphTag::Paragraph)) {
+            paragraphs.emplace_back();
+        } else if (event.is(K::EndElement, ParagraphTag::Paragraph)) {
+            if (in_paragraph) paragraphs.push_back(std::move(current));
+            current = Current{};
+            in_paragraph = false;
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    bool in_paragraph = false;
+    Current current{};
+    std::vector<Current> paragraphs;
+};
+
 // `extract_paragraph_texts` as a collector.
 class ParagraphTextCollector {
 public:
     void on_event(ParagraphEvent& event);
-    std::vector<std::string> take() { return std::move(paragraphs_); }
+    std::vector<std::string> take() { return std::move(list_.paragraphs); }
 
 private:
-    bool in_paragraph_ = false;
+    ParagraphList<std::string> list_;
     bool in_text_ = false;
-    std::string current_;
-    std::vector<std::string> paragraphs_;
 };
 
 // Per paragraph, the non-empty text elements.
 class RunTextCollector {
 public:
     void on_event(ParagraphEvent& event);
-    std::vector<std::vector<std::string>> take() { return std::move(paragraphs_); }
+    std::vector<std::vector<std::string>> take() { return std::move(list_.paragraphs); }
 
 private:
-    bool in_paragraph_ = false;
+    ParagraphList<std::vector<std::string>> list_;
     bool in_text_ = false;
     std::string collected_;
-    std::vector<std::string> current_;
-    std::vector<std::vector<std::string>> paragraphs_;
 };
 
 // A value remembered per run: attribute `attribute` (by local name) of the

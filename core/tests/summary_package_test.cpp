@@ -186,12 +186,7 @@ TEST_F(SummaryPackageTest, FileErrorsKeepTheirKinds) {
 
 TEST_F(SummaryPackageTest, EveryCorpusDeckSummarisesAndEachSlideMatches) {
     ZANDREL_REQUIRE_CORPUS();
-    std::vector<std::filesystem::path> decks;
-    for (const auto& folder : {testing::corpus_dir, testing::corpus_dir / "derived"})
-        for (const auto& entry : std::filesystem::directory_iterator(folder))
-            if (auto extension = entry.path().extension();
-                extension == ".pptx" || extension == ".pptm" || extension == ".potx")
-                decks.push_back(entry.path());
+    const std::vector<std::filesystem::path> decks = testing::valid_corpus_decks();
     ASSERT_GE(decks.size(), 80u);
     std::size_t slides = 0;
     for (const auto& deck : decks) {

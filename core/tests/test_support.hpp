@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -25,6 +26,17 @@ inline const std::filesystem::path corpus_dir{ZANDREL_CORPUS_DIR};
 #define ZANDREL_REQUIRE_CORPUS()                                                         \
     if (!std::filesystem::is_directory(::zandrel::testing::corpus_dir))                  \
     GTEST_SKIP() << "corpus not found at " << ::zandrel::testing::corpus_dir
+
+// Every deck of the corpus that is a valid package: the top level and derived/.
+inline std::vector<std::filesystem::path> valid_corpus_decks() {
+    std::vector<std::filesystem::path> decks;
+    for (const auto& folder : {corpus_dir, corpus_dir / "derived"})
+        for (const auto& item : std::filesystem::directory_iterator(folder))
+            if (item.is_regular_file() && item.path().extension().string().starts_with(".p"))
+                decks.push_back(item.path());
+    std::sort(decks.begin(), decks.end());
+    return decks;
+}
 
 class TempDir {
 public:

@@ -378,39 +378,35 @@ TEST(ShapeTreeCorpus, EverySlideSplitsIntoWholeShapeElements) {
     std::size_t slides = 0;
     std::size_t blocks = 0;
     std::size_t groups = 0;
-    for (const auto& folder : {testing::corpus_dir, testing::corpus_dir / "derived"}) {
-        for (const auto& file : std::filesystem::directory_iterator(folder)) {
-            auto extension = file.path().extension();
-            if (extension == ".tsv" || extension == ".md" || !file.is_regular_file()) continue;
-            auto archive = open_package(file.path().string());
-            ASSERT_TRUE(archive.ok()) << file.path();
-            auto parts = slide_parts(*archive);
-            ASSERT_TRUE(parts.ok()) << file.path() << ": " << parts.error().display();
-            for (const auto& part : *parts) {
-                auto text = read_archive_text(*archive, part);
-                ASSERT_TRUE(text.ok() && text->has_value()) << file.path() << " " << part;
-                std::string_view slide_text = **text;
-                auto shapes = extract_shape_bounds(slide_text);
-                for (const auto& shape : shapes) {
-                    auto block = slide_text.substr(shape.start, shape.end - shape.start);
-                    std::string opening = std::string("<").append(shape.name);
-                    std::string closing = std::string("</").append(shape.name).append(">");
-                    EXPECT_TRUE(block.starts_with(opening)) << file.path() << " " << part;
-                    EXPECT_TRUE(is_shape_element_name(shape.name.substr(2)));
-                    EXPECT_TRUE(block.ends_with(closing)) << file.path() << " " << part;
-                    if (shape.name != "p:grpSp") continue;
-                    ++groups;
-                    auto children = direct_group_children(block);
-                    for (std::size_t i = 0; i <= children.size(); ++i) {
-                        auto slow = plain::group_child(block, i);
-                        ASSERT_EQ(slow.has_value(), i < children.size()) << file.path() << " " << part;
-                        if (slow) EXPECT_EQ(slow->end, children[i].end) << file.path() << " " << part;
-                    }
+    for (const auto& deck : testing::valid_corpus_decks()) {
+        auto archive = open_package(deck.string());
+        ASSERT_TRUE(archive.ok()) << deck;
+        auto parts = slide_parts(*archive);
+        ASSERT_TRUE(parts.ok()) << deck << ": " << parts.error().display();
+        for (const auto& part : *parts) {
+            auto text = read_archive_text(*archive, part);
+            ASSERT_TRUE(text.ok() && text->has_value()) << deck << " " << part;
+            std::string_view slide_text = **text;
+            auto shapes = extract_shape_bounds(slide_text);
+            for (const auto& shape : shapes) {
+                auto block = slide_text.substr(shape.start, shape.end - shape.start);
+                std::string opening = std::string("<").append(shape.name);
+                std::string closing = std::string("</").append(shape.name).append(">");
+                EXPECT_TRUE(block.starts_with(opening)) << deck << " " << part;
+                EXPECT_TRUE(is_shape_element_name(shape.name.substr(2)));
+                EXPECT_TRUE(block.ends_with(closing)) << deck << " " << part;
+                if (shape.name != "p:grpSp") continue;
+                ++groups;
+                auto children = direct_group_children(block);
+                for (std::size_t i = 0; i <= children.size(); ++i) {
+                    auto slow = plain::group_child(block, i);
+                    ASSERT_EQ(slow.has_value(), i < children.size()) << deck << " " << part;
+                    if (slow) EXPECT_EQ(slow->end, children[i].end) << deck << " " << part;
                 }
-                EXPECT_EQ(extract_shape_blocks(slide_text), plain::blocks(slide_text)) << file.path() << " " << part;
-                ++slides;
-                blocks += shapes.size();
             }
+            EXPECT_EQ(extract_shape_blocks(slide_text), plain::blocks(slide_text)) << deck << " " << part;
+            ++slides;
+            blocks += shapes.size();
         }
     }
     EXPECT_GT(slides, 500u);

@@ -188,15 +188,4 @@ inline std::string byte_range(const std::string& file, std::uint64_t begin, std:
     return file.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
 }
 
-// Every deck of the corpus that is a valid package: the top level and derived/.
-inline std::vector<std::filesystem::path> valid_corpus_decks() {
-    std::vector<std::filesystem::path> decks;
-    for (const auto& folder : {corpus_dir, corpus_dir / "derived"})
-        for (const auto& item : std::filesystem::directory_iterator(folder))
-            if (item.is_regular_file() && item.path().extension().string().starts_with(".p"))
-                decks.push_back(item.path());
-    std::sort(decks.begin(), decks.end());
-    return decks;
-}
-
 }  // namespace zandrel::testing
