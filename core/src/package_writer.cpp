@@ -5,12 +5,31 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <optional>
+#include <utility>
+#include <vector>
+
 #include "output_file.hpp"
 #include "package_reader.hpp"
+#include "zip_entry_check.hpp"
 #include "zip_writer.hpp"
 
 namespace zandrel {
 namespace {
+
+bool retimes_entries(WriteMode mode) { return mode == WriteMode::ReEncode || mode == WriteMode::Delete; }
+
+// The input entries whose compressed bytes go out under a fresh header, in order.
+std::vector<std::size_t> retimed_entries(const ZipReader& input, const PackagePlan& plan) {
+    std::vector<std::size_t> indices;
+    if (!retimes_entries(plan.mode)) return indices;
+    for (std::size_t index = 0; index < input.entry_count(); ++index) {
+        const ZipEntry& entry = input.entry(index);
+        if (!entry.is_directory() && !plan.removed.contains(entry.name) && !plan.replaced.contains(entry.name))
+            indices.push_back(index);
+    }
+    return indices;
+}
 
 Status write_input_entry(const ZipReader& input, std::size_t index, const PackagePlan& plan,
                          ZipWriter& writer) {
@@ -28,9 +47,23 @@ Status write_input_entry(const ZipReader& input, std::size_t index, const Packag
     if (entry.is_directory() && plan.mode == WriteMode::Delete)
         return writer.add_entry(entry.name, "", rewrite);
 
-    if (plan.mode == WriteMode::ReEncode || plan.mode == WriteMode::Delete)
-        return writer.copy_with_new_timestamp(input, opened.index, rewrite);
-    return writer.copy_raw(input, opened.index);
+    // verified by the package's entry check before the output is kept
+    if (retimes_entries(plan.mode)) return writer.copy_unverified_with_new_timestamp(input, opened, rewrite);
+    return writer.copy_raw(input, opened);
+}
+
+// Writes the input entries in order; the error of the first entry that fails.
+std::optional<std::pair<std::size_t, ZandrelError>> write_input_entries(const ZipReader& input,
+                                                                          const PackagePlan& plan,
+                                                                          ZipWriter& writer, PackageFacts& facts) {
+    for (std::size_t index = 0; index < input.entry_count(); ++index) {
+        const std::string& name = input.entry(index).name;
+        if (plan.removed.contains(name)) continue;
+        update_package_facts(name, facts);
+        if (Status written = write_input_entry(input, index, plan, writer); !written)
+            return std::pair{index, written.error()};
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -42,12 +75,18 @@ Result<PackageFacts> write_package(const ZipReader& input, const std::string& ou
     ZipWriter writer(output.fd());
     PackageFacts facts;
 
-    for (std::size_t index = 0; index < input.entry_count(); ++index) {
-        const std::string& name = input.entry(index).name;
-        if (plan.removed.contains(name)) continue;
-        update_package_facts(name, facts);
-        ZANDREL_CHECK(write_input_entry(input, index, plan, writer));
-    }
+    // Re-timed entries are copied without inflating them on this thread; the
+    // check inflates them alongside and must pass before the output is kept.
+    // Of a failed write and a failed check, the earlier entry's error wins,
+    // as if each entry had been checked just before it was written.
+    const std::vector<std::size_t> checked = retimed_entries(input, plan);
+    ParallelEntryCheck check(input, checked);
+    const auto write_failure = write_input_entries(input, plan, writer, facts);
+    const auto check_failure = check.finish();
+    if (check_failure && (!write_failure || checked[check_failure->position] < write_failure->first))
+        return check_failure->error;
+    if (write_failure) return write_failure->second;
+
     const NewEntryOptions new_part{};
     for (const auto& [name, content] : plan.appended) {
         update_package_facts(name, facts);

@@ -21,7 +21,8 @@ enum class WriteMode {
     // Directory entries are re-created; untouched file entries are copied raw.
     PatchAndAppend,
     // Directory entries are re-created; every untouched file entry gets the
-    // 1980-01-01 timestamp, its compressed bytes kept (checked, never recompressed).
+    // 1980-01-01 timestamp, its compressed bytes kept (checked by inflating on
+    // worker threads while they are copied, never recompressed).
     ReEncode,
     // As ReEncode, but directory entries are written as empty entries and the
     // removed parts are skipped.

@@ -189,14 +189,29 @@ struct DecompressorDeleter {
 
 }  // namespace
 
+// Grown to the largest entry read and reused, so reading many entries does not
+// fault in fresh pages for each one.
+struct ZipReadScratch::Buffers {
+    std::unique_ptr<char[]> chunk;
+    std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor;
+    std::string compressed;
+    std::unique_ptr<char[]> inflated;
+    std::size_t inflated_capacity = 0;
+};
+
+ZipReadScratch::ZipReadScratch() : buffers_(std::make_unique<Buffers>()) {}
+ZipReadScratch::ZipReadScratch(ZipReadScratch&&) noexcept = default;
+ZipReadScratch& ZipReadScratch::operator=(ZipReadScratch&&) noexcept = default;
+ZipReadScratch::~ZipReadScratch() = default;
+
 struct ZipReader::State {
     int fd = -1;
     std::uint64_t file_size = 0;
     std::vector<ZipEntry> entries;
     // Keys view the names held by `entries`, which never change after open.
     std::unordered_map<std::string_view, std::size_t> index_by_name;
-    mutable std::unique_ptr<char[]> chunk;
-    mutable std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor;
+    // The scratch of calls that do not bring their own.
+    mutable ZipReadScratch scratch;
 
     ~State() {
         if (fd >= 0) ::close(fd);
@@ -204,9 +219,10 @@ struct ZipReader::State {
 
     // Reads [offset, offset + size) chunk by chunk through one reused buffer,
     // stopping at the first failure of the read or of `use`.
-    Status for_each_chunk(std::uint64_t offset, std::uint64_t size,
+    Status for_each_chunk(std::uint64_t offset, std::uint64_t size, ZipReadScratch::Buffers& buffers,
                           const std::function<Status(std::span<const char>)>& use) const {
         if (!range_within(offset, size, file_size)) return ZandrelError::io("read outside the file");
+        auto& chunk = buffers.chunk;
         if (!chunk) chunk.reset(new char[chunk_size]);
         while (size > 0) {
             const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(size, chunk_size));
@@ -218,19 +234,16 @@ struct ZipReader::State {
         return {};
     }
 
-    Status stream_stored(const ZipEntry& entry, std::uint64_t offset,
+    Status stream_entry(const OpenedEntry& opened, ZipReadScratch::Buffers& buffers,
+                        const std::function<void(std::span<const char>)>& sink) const;
+    Status stream_stored(const ZipEntry& entry, std::uint64_t offset, ZipReadScratch::Buffers& buffers,
                          const std::function<void(std::span<const char>)>& sink) const;
-    Status stream_deflated(const ZipEntry& entry, std::uint64_t offset,
+    Status stream_deflated(const ZipEntry& entry, std::uint64_t offset, ZipReadScratch::Buffers& buffers,
                            const std::function<void(std::span<const char>)>& sink) const;
-    // Buffers reused from entry to entry, so reading many entries does not
-    // fault in fresh pages for each one; they grow to the largest entry read.
-    mutable std::string compressed_buffer;
-    mutable std::unique_ptr<char[]> inflate_buffer;
-    mutable std::size_t inflate_capacity = 0;
-
-    // The entry's compressed bytes in `compressed_buffer`, valid until the next read.
-    Result<std::string_view> read_compressed(const ZipEntry& entry, std::uint64_t offset) const;
-    Status inflate_checked(const ZipEntry& entry, std::string_view compressed,
+    // The entry's compressed bytes in the scratch, valid until its next use.
+    Result<std::string_view> read_compressed(const ZipEntry& entry, std::uint64_t offset,
+                                             ZipReadScratch::Buffers& buffers) const;
+    Status inflate_checked(const ZipEntry& entry, std::string_view compressed, ZipReadScratch::Buffers& buffers,
                            const std::function<void(std::span<const char>)>& sink) const;
 };
 
@@ -303,9 +316,10 @@ Result<OpenedEntry> ZipReader::open_entry(std::size_t index) const {
 }
 
 Status ZipReader::State::stream_stored(const ZipEntry& entry, std::uint64_t offset,
+                                       ZipReadScratch::Buffers& buffers,
                                        const std::function<void(std::span<const char>)>& sink) const {
     std::uint32_t crc = 0;
-    ZANDREL_CHECK(for_each_chunk(offset, entry.compressed_size, [&](std::span<const char> chunk) -> Status {
+    ZANDREL_CHECK(for_each_chunk(offset, entry.compressed_size, buffers, [&](std::span<const char> chunk) -> Status {
         crc = libdeflate_crc32(crc, chunk.data(), chunk.size());
         sink(chunk);
         return {};
@@ -317,25 +331,28 @@ Status ZipReader::State::stream_stored(const ZipEntry& entry, std::uint64_t offs
 }
 
 Status ZipReader::State::stream_deflated(const ZipEntry& entry, std::uint64_t offset,
+                                         ZipReadScratch::Buffers& buffers,
                                          const std::function<void(std::span<const char>)>& sink) const {
-    ZANDREL_TRY(const std::string_view compressed, read_compressed(entry, offset));
-    return inflate_checked(entry, compressed, sink);
+    ZANDREL_TRY(const std::string_view compressed, read_compressed(entry, offset, buffers));
+    return inflate_checked(entry, compressed, buffers, sink);
 }
 
-Result<std::string_view> ZipReader::State::read_compressed(const ZipEntry& entry, std::uint64_t offset) const {
+Result<std::string_view> ZipReader::State::read_compressed(const ZipEntry& entry, std::uint64_t offset,
+                                                           ZipReadScratch::Buffers& buffers) const {
     if (entry.compressed_size > SIZE_MAX)
         return ZandrelError::io("entry " + entry.name + " is too large to hold in memory");
     const auto size = static_cast<std::size_t>(entry.compressed_size);
     try {
-        if (compressed_buffer.size() < size) compressed_buffer.resize(size);
+        if (buffers.compressed.size() < size) buffers.compressed.resize(size);
     } catch (const std::bad_alloc&) {
         return ZandrelError::io("entry " + entry.name + " is too large to hold in memory");
     }
-    ZANDREL_CHECK(read_exact_at(fd, compressed_buffer.data(), size, offset));
-    return std::string_view(compressed_buffer.data(), size);
+    ZANDREL_CHECK(read_exact_at(fd, buffers.compressed.data(), size, offset));
+    return std::string_view(buffers.compressed.data(), size);
 }
 
 Status ZipReader::State::inflate_checked(const ZipEntry& entry, std::string_view compressed,
+                                         ZipReadScratch::Buffers& buffers,
                                          const std::function<void(std::span<const char>)>& sink) const {
     // libdeflate inflates whole buffers only, so the declared size decides the
     // output buffer: bound it by the compressed size first, and allocate
@@ -346,14 +363,15 @@ Status ZipReader::State::inflate_checked(const ZipEntry& entry, std::string_view
                                 " exceeds what its compressed data can hold");
     const ZandrelError too_large = ZandrelError::io("entry " + entry.name + " is too large to hold in memory");
     if (declared_size > SIZE_MAX) return too_large;
-    if (inflate_capacity < declared_size || !inflate_buffer) {
+    if (buffers.inflated_capacity < declared_size || !buffers.inflated) {
         const auto capacity = static_cast<std::size_t>(std::max<std::uint64_t>(declared_size, 1));
-        inflate_buffer.reset(new (std::nothrow) char[capacity]);
-        inflate_capacity = inflate_buffer ? capacity : 0;
-        if (!inflate_buffer) return too_large;
+        buffers.inflated.reset(new (std::nothrow) char[capacity]);
+        buffers.inflated_capacity = buffers.inflated ? capacity : 0;
+        if (!buffers.inflated) return too_large;
     }
-    char* output = inflate_buffer.get();
+    char* output = buffers.inflated.get();
 
+    auto& decompressor = buffers.decompressor;
     if (!decompressor) decompressor.reset(libdeflate_alloc_decompressor());
     if (!decompressor) return too_large;
     std::size_t produced = 0;
@@ -370,34 +388,21 @@ Status ZipReader::State::inflate_checked(const ZipEntry& entry, std::string_view
     return {};
 }
 
-Result<std::string_view> ZipReader::read_checked_compressed(const OpenedEntry& opened) const {
-    if (opened.index >= state_->entries.size())
+Status ZipReader::State::stream_entry(const OpenedEntry& opened, ZipReadScratch::Buffers& buffers,
+                                      const std::function<void(std::span<const char>)>& sink) const {
+    if (opened.index >= entries.size())
         return ZandrelError::io("entry index " + std::to_string(opened.index) + " is out of range");
-    const ZipEntry& entry = state_->entries[opened.index];
-    if (!range_within(opened.data_offset, entry.compressed_size, state_->file_size))
+    const ZipEntry& entry = entries[opened.index];
+    if (!range_within(opened.data_offset, entry.compressed_size, file_size))
         return ZandrelError::io("read outside the file");
-    ZANDREL_TRY(const std::string_view compressed, state_->read_compressed(entry, opened.data_offset));
-    if (entry.method == zip_method_deflate) {
-        ZANDREL_CHECK(state_->inflate_checked(entry, compressed, [](std::span<const char>) {}));
-    } else {
-        if (entry.compressed_size != entry.uncompressed_size)
-            return ZandrelError::io("size mismatch in entry " + entry.name);
-        if (libdeflate_crc32(0, compressed.data(), compressed.size()) != entry.crc32)
-            return ZandrelError::io("crc mismatch in entry " + entry.name);
-    }
-    return compressed;
+    if (entry.method == zip_method_deflate) return stream_deflated(entry, opened.data_offset, buffers, sink);
+    if (entry.method == zip_method_stored) return stream_stored(entry, opened.data_offset, buffers, sink);
+    return ZandrelError::io("unsupported compression method " + std::to_string(entry.method));
 }
 
 Status ZipReader::stream_entry(const OpenedEntry& opened,
                                const std::function<void(std::span<const char>)>& sink) const {
-    if (opened.index >= state_->entries.size())
-        return ZandrelError::io("entry index " + std::to_string(opened.index) + " is out of range");
-    const ZipEntry& entry = state_->entries[opened.index];
-    if (!range_within(opened.data_offset, entry.compressed_size, state_->file_size))
-        return ZandrelError::io("read outside the file");
-    if (entry.method == zip_method_deflate) return state_->stream_deflated(entry, opened.data_offset, sink);
-    if (entry.method == zip_method_stored) return state_->stream_stored(entry, opened.data_offset, sink);
-    return ZandrelError::io("unsupported compression method " + std::to_string(entry.method));
+    return state_->stream_entry(opened, *state_->scratch.buffers_, sink);
 }
 
 Result<std::string> ZipReader::read_entry(const OpenedEntry& opened) const {
@@ -416,13 +421,15 @@ Result<std::string> ZipReader::read_entry(const OpenedEntry& opened) const {
     return content;
 }
 
-Status ZipReader::verify_entry(const OpenedEntry& opened) const {
-    return stream_entry(opened, [](std::span<const char>) {});
+Status ZipReader::verify_entry(const OpenedEntry& opened) const { return verify_entry(opened, state_->scratch); }
+
+Status ZipReader::verify_entry(const OpenedEntry& opened, ZipReadScratch& scratch) const {
+    return state_->stream_entry(opened, *scratch.buffers_, [](std::span<const char>) {});
 }
 
 Status ZipReader::read_raw(std::uint64_t offset, std::uint64_t size,
                            const std::function<void(std::span<const char>)>& sink) const {
-    return state_->for_each_chunk(offset, size, [&sink](std::span<const char> chunk) -> Status {
+    return state_->for_each_chunk(offset, size, *state_->scratch.buffers_, [&sink](std::span<const char> chunk) -> Status {
         sink(chunk);
         return {};
     });
@@ -432,7 +439,8 @@ Status ZipReader::copy_raw_to(std::uint64_t offset, std::uint64_t size, int fd) 
     if (!range_within(offset, size, state_->file_size)) return ZandrelError::io("read outside the file");
     // the kernel moves the bytes where it can, as a file copy does
     ZANDREL_TRY(const std::uint64_t copied, copy_in_kernel(state_->fd, offset, size, fd));
-    return state_->for_each_chunk(offset + copied, size - copied, [fd](std::span<const char> chunk) {
+    return state_->for_each_chunk(offset + copied, size - copied, *state_->scratch.buffers_,
+                                  [fd](std::span<const char> chunk) {
         return write_all(fd, chunk.data(), chunk.size());
     });
 }

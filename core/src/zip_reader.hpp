@@ -19,8 +19,10 @@
 // {name} exceeds what its compressed data can hold", "entry {name} is too
 // large to hold in memory", "read outside the file", or the system's text.
 //
-// Not thread-safe: one reader per call. Nothing is mapped; entries are read
-// with positioned reads, so memory stays bounded by what the caller keeps.
+// One reader serves one thread, except `open_entry`, `entry`, `find` and the
+// `verify_entry` that takes a scratch of its own, which several threads may
+// call at once. Nothing is mapped; entries are read with positioned reads, so
+// memory stays bounded by what the caller keeps.
 #pragma once
 
 #include <cstdint>
@@ -77,6 +79,21 @@ struct OpenedEntry {
     std::uint64_t data_end = 0;             // end of compressed bytes and any data descriptor
 };
 
+// The buffers and inflater one thread reads entries with, reused from entry
+// to entry.
+class ZipReadScratch {
+public:
+    ZipReadScratch();
+    ZipReadScratch(ZipReadScratch&&) noexcept;
+    ZipReadScratch& operator=(ZipReadScratch&&) noexcept;
+    ~ZipReadScratch();
+
+private:
+    friend class ZipReader;
+    struct Buffers;
+    std::unique_ptr<Buffers> buffers_;
+};
+
 class ZipReader {
 public:
     static Result<ZipReader> open(const std::string& path);
@@ -104,10 +121,9 @@ public:
                         const std::function<void(std::span<const char>)>& sink) const;
     // Checks the CRC and size by inflating without keeping the bytes.
     Status verify_entry(const OpenedEntry& entry) const;
-    // The entry's compressed bytes, read once and checked by inflating them
-    // (CRC and size), for copies under a new header; Io error on a mismatch.
-    // The view stays valid until the next read through this reader.
-    Result<std::string_view> read_checked_compressed(const OpenedEntry& entry) const;
+    // The same with the caller's scratch: threads with a scratch each may
+    // verify entries of one reader at once.
+    Status verify_entry(const OpenedEntry& entry, ZipReadScratch& scratch) const;
     // Copies bytes [offset, offset + size) of the archive file; Io error.
     Status read_raw(std::uint64_t offset, std::uint64_t size,
                     const std::function<void(std::span<const char>)>& sink) const;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include <libdeflate.h>
@@ -169,19 +170,48 @@ struct ZipWriter::State {
         return {};
     }
 
+    // Raw copies of entries that lie back to back in the input are merged and
+    // handed to the kernel as one copy when something else must be written.
+    struct PendingCopy {
+        const ZipReader* reader = nullptr;
+        std::uint64_t from = 0;
+        std::uint64_t size = 0;
+    } pending;
+
     // A failure marks the archive unusable: part of an entry may be out.
     Status write(std::string_view bytes) {
+        ZANDREL_CHECK(flush_raw_copies());
         const Status status = write_all(fd, bytes.data(), bytes.size());
         if (!status) failed = true;
         offset += bytes.size();
         return status;
     }
 
-    Status copy_from(const ZipReader& reader, std::uint64_t from, std::uint64_t size) {
+    Status copy_now(const ZipReader& reader, std::uint64_t from, std::uint64_t size) {
+        ZANDREL_CHECK(flush_raw_copies());
         const Status status = reader.copy_raw_to(from, size, fd);
         if (!status) failed = true;
         offset += size;
         return status;
+    }
+
+    Status copy_later(const ZipReader& reader, std::uint64_t from, std::uint64_t size) {
+        if (pending.size > 0 && (pending.reader != &reader || pending.from + pending.size != from))
+            ZANDREL_CHECK(flush_raw_copies());
+        if (pending.size == 0) pending = {&reader, from, 0};
+        pending.size += size;
+        offset += size;
+        return {};
+    }
+
+    // A raw copy that fails is a Zip error, whichever call it surfaces in.
+    Status flush_raw_copies() {
+        if (pending.size == 0) return {};
+        const PendingCopy copy = std::exchange(pending, {});
+        const Status status = copy.reader->copy_raw_to(copy.from, copy.size, fd);
+        if (status) return {};
+        failed = true;
+        return ZandrelError::zip(status.error().detail);
     }
 
     // Writes a fresh entry's local header, built before the central record
@@ -213,29 +243,34 @@ std::uint64_t ZipWriter::entries_written() const { return state_->count; }
 
 Status ZipWriter::copy_raw(const ZipReader& reader, std::size_t index) {
     ZANDREL_TRY(const OpenedEntry opened, reader.open_entry(index));
-    const ZipEntry& input = reader.entry(index);
+    return copy_raw(reader, opened);
+}
+
+Status ZipWriter::copy_raw(const ZipReader& reader, const OpenedEntry& opened) {
+    const ZipEntry& input = reader.entry(opened.index);
     ZANDREL_CHECK(state_->check_start(input.name));
     ZipEntry output = input;
     ZANDREL_CHECK(relocate(output, state_->offset));
-    const Status copied =
-        state_->copy_from(reader, opened.local_header_offset, opened.data_end - opened.local_header_offset);
-    if (!copied) return ZandrelError::zip(copied.error().detail);
+    ZANDREL_CHECK(state_->copy_later(reader, opened.local_header_offset, opened.data_end - opened.local_header_offset));
     state_->add_central_record(output);
     return {};
 }
 
-Status ZipWriter::copy_with_new_timestamp(const ZipReader& reader, std::size_t index,
-                                          const NewEntryOptions& options) {
+Status ZipWriter::copy_unverified_with_new_timestamp(const ZipReader& reader, std::size_t index,
+                                                     const NewEntryOptions& options) {
     ZANDREL_TRY(const OpenedEntry opened, reader.open_entry(index));
-    const ZipEntry& input = reader.entry(index);
+    return copy_unverified_with_new_timestamp(reader, opened, options);
+}
+
+Status ZipWriter::copy_unverified_with_new_timestamp(const ZipReader& reader, const OpenedEntry& opened,
+                                                     const NewEntryOptions& options) {
+    const ZipEntry& input = reader.entry(opened.index);
     ZANDREL_CHECK(state_->check_start(input.name));
-    // one read serves both the check and the copy
-    ZANDREL_TRY(const std::string_view compressed, reader.read_checked_compressed(opened));
     ZipEntry output = fresh_entry(input.name, input.method, options, input.crc32, input.compressed_size,
                                   input.uncompressed_size);
     output.flags = input.flags & kept_flags;
     ZANDREL_CHECK(state_->write_local_header(output));
-    ZANDREL_CHECK(state_->write(compressed));
+    ZANDREL_CHECK(state_->copy_now(reader, opened.data_offset, input.compressed_size));
     state_->add_central_record(output);
     return {};
 }

@@ -10,11 +10,13 @@
 // long: {name}", "the archive is already finished", "the archive is unusable
 // after an earlier failure" (once a write failed midway), and the reader's
 // open_entry errors; a failed raw copy or finish gives Zip with the system's
-// text. copy_with_new_timestamp passes on the reader's Io errors of
-// verify_entry, e.g. "crc mismatch in entry {name}".
+// text.
 //
-// Entries start at the descriptor's position when the writer is made; offsets
-// count from the start of the file. Not thread-safe.
+// Raw copies of entries that lie back to back in the input go out as one
+// kernel copy, started when the next header is written or at finish, so a
+// failed raw copy may surface in a later call. Entries start at the
+// descriptor's position when the writer is made; offsets count from the start
+// of the file. Not thread-safe.
 #pragma once
 
 #include <cstdint>
@@ -46,13 +48,18 @@ public:
     // except the central record's local header offset (moved into a ZIP64
     // extra field when it needs 64 bits).
     Status copy_raw(const ZipReader& reader, std::size_t index);
+    // The same for an entry the caller has opened already.
+    Status copy_raw(const ZipReader& reader, const OpenedEntry& opened);
     // The input entry's compressed bytes under a fresh header with the given
-    // date and time: the CRC is checked by inflating first (Io on mismatch),
-    // nothing is recompressed. Used where every entry must get a new timestamp.
-    // The method stays the input's; options.method is ignored.
-    Status copy_with_new_timestamp(const ZipReader& reader, std::size_t index,
-                                   const NewEntryOptions& options);
-    // The name is written as given; Deflate uses level 6. Version 20 (45 when
+    // date and time, nothing recompressed and nothing checked: the caller
+    // verifies the entry (ZipReader::verify_entry) before it trusts the output.
+    // Used where every entry must get a new timestamp. The method stays the
+    // input's; options.method is ignored. Io when copying the bytes fails.
+    Status copy_unverified_with_new_timestamp(const ZipReader& reader, std::size_t index,
+                                              const NewEntryOptions& options);
+    Status copy_unverified_with_new_timestamp(const ZipReader& reader, const OpenedEntry& opened,
+                                              const NewEntryOptions& options);
+    // The name is written as given; Deflate at the fastest level. Version 20 (45 when
     // sizes need ZIP64), external attributes 0, no data descriptor.
     Status add_entry(std::string_view name, std::string_view data, const NewEntryOptions& options);
     // A Stored empty entry; the name must end with '/'. options.method is ignored.

@@ -5,6 +5,7 @@
 #include "package_reader.hpp"
 #include "package_writer.hpp"
 #include "test_support.hpp"
+#include "zip_test_support.hpp"
 
 namespace zandrel {
 namespace {
@@ -160,6 +161,46 @@ TEST_F(PackageWriterTest, CorruptEntryFailsReEncodingWithIo) {
     ASSERT_FALSE(facts.ok());
     EXPECT_EQ(facts.error().kind, ErrorKind::Io);
     EXPECT_FALSE(std::filesystem::exists(output_path));
+}
+
+// Re-timed entries are checked on worker threads while they are copied; the
+// error reported must still be that of the earliest bad entry, whether the
+// copy or the check found it. 40 entries of 1 MiB bring the workers in.
+TEST(PackageWriterCheck, EarliestBadEntryDecidesTheErrorInEveryRetimingMode) {
+    struct Case {
+        const char* label;
+        std::optional<std::size_t> corrupt_crc;
+        std::optional<std::size_t> broken_header;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"corrupt data first", 5, 20, "io error: crc mismatch in entry e5"},
+        {"broken header first", 20, 5, "zip error: invalid local header of entry e5"},
+        {"corrupt data in the last entry", 39, std::nullopt, "io error: crc mismatch in entry e39"},
+    };
+    for (const WriteMode mode : {WriteMode::ReEncode, WriteMode::Delete}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.label) + (mode == WriteMode::Delete ? ", delete" : ", re-encode"));
+            TempDir dir;
+            std::vector<testing::RawEntry> entries;
+            for (std::size_t i = 0; i < 40; ++i) {
+                std::string content(1 << 20, static_cast<char>('a' + i % 26));
+                content += std::to_string(i);
+                entries.push_back(testing::deflated_entry("e" + std::to_string(i), content));
+            }
+            if (c.corrupt_crc) entries[*c.corrupt_crc].crc ^= 1;
+            if (c.broken_header) entries[*c.broken_header].local_signature = 0;
+            testing::replace_file(dir.file("in.zip"), testing::raw_archive(entries));
+            auto input = ZipReader::open(dir.file("in.zip"));
+            ASSERT_TRUE(input.ok());
+            PackagePlan plan;
+            plan.mode = mode;
+            auto facts = write_package(*input, dir.file("out.zip"), plan);
+            ASSERT_FALSE(facts.ok());
+            EXPECT_EQ(facts.error().display(), c.expected);
+            EXPECT_FALSE(std::filesystem::exists(dir.file("out.zip")));
+        }
+    }
 }
 
 TEST_F(PackageWriterTest, WritingOverTheInputIsSafe) {
