@@ -7,9 +7,8 @@
 namespace zandrel {
 namespace {
 
-// JSON built in place: nlohmann's initializer lists copy every element once
-// more, which on a deck of thousands of shapes costs as much as reading it.
-// A record passed as an rvalue gives up its strings instead of copying them.
+// Records go straight to text: a value tree of a large deck cost as much to
+// build, print and free as reading the deck.
 
 template <class T>
 struct is_vector : std::false_type {};
@@ -21,143 +20,155 @@ struct is_optional : std::false_type {};
 template <class T>
 struct is_optional<std::optional<T>> : std::true_type {};
 
-template <class T>
-Json json_value(T&& value);
-
-template <class Vector>
-Json json_array(Vector&& items) {
-    Json array(Json::value_t::array);
-    auto& elements = array.get_ref<Json::array_t&>();
-    elements.reserve(items.size());
-    for (auto& item : items) {
-        if constexpr (std::is_rvalue_reference_v<Vector&&>)
-            elements.push_back(json_value(std::move(item)));
-        else
-            elements.push_back(json_value(item));
-    }
-    return array;
+void write_record(JsonTextWriter& writer, const TransformSummary& transform) {
+    writer.begin_object();
+    writer.key("x");
+    writer.number(transform.x);
+    writer.key("y");
+    writer.number(transform.y);
+    writer.key("cx");
+    writer.number(transform.cx);
+    writer.key("cy");
+    writer.number(transform.cy);
+    writer.end_object();
 }
 
+// Declared ahead of `write_value`, which reaches them from lists and optionals.
+void write_record(JsonTextWriter& writer, const TableSummary& table);
+void write_record(JsonTextWriter& writer, const RelationshipSummary& relationship);
+void write_record(JsonTextWriter& writer, const ShapeSummary& root);
+void write_record(JsonTextWriter& writer, const SlideSummary& slide);
+
 template <class T>
-Json json_value(T&& value) {
-    using Plain = std::remove_cvref_t<T>;
-    if constexpr (is_vector<Plain>::value) {
-        return json_array(std::forward<T>(value));
-    } else if constexpr (is_optional<Plain>::value) {
-        if (!value) return Json(nullptr);
-        if constexpr (std::is_rvalue_reference_v<T&&>)
-            return json_value(std::move(*value));
+void write_value(JsonTextWriter& writer, const T& value) {
+    if constexpr (is_vector<T>::value) {
+        writer.begin_array();
+        for (const auto& item : value) write_value(writer, item);
+        writer.end_array();
+    } else if constexpr (is_optional<T>::value) {
+        if (value)
+            write_value(writer, *value);
         else
-            return json_value(*value);
+            writer.null();
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        writer.string(value);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        writer.boolean(value);
+    } else if constexpr (std::is_integral_v<T>) {
+        writer.number(value);
     } else {
-        return Json(std::forward<T>(value));
+        write_record(writer, value);
     }
 }
 
-class JsonObject {
-public:
-    explicit JsonObject(std::size_t fields) : json_(Json::value_t::object) {
-        json_.get_ref<Json::object_t&>().reserve(fields);
-    }
-    template <class T>
-    JsonObject& add(const char* key, T&& value) {
-        json_.get_ref<Json::object_t&>().emplace_back(key, json_value(std::forward<T>(value)));
-        return *this;
-    }
-    Json take() { return std::move(json_); }
-
-private:
-    Json json_;
-};
-
-// Member `m` of a record, moved out when the record is an rvalue.
-#define ZANDREL_FIELD(record, m) std::forward<decltype(record)>(record).m
-
-// Every key of a shape; its children are filled in place by the caller.
-template <class Shape>
-Json shape_fields(Shape&& shape) {
-    return JsonObject(23)
-        .add("id", ZANDREL_FIELD(shape, id))
-        .add("name", ZANDREL_FIELD(shape, name))
-        .add("kind", ZANDREL_FIELD(shape, kind))
-        .add("is_placeholder", shape.is_placeholder)
-        .add("placeholder_type", ZANDREL_FIELD(shape, placeholder_type))
-        .add("placeholder_idx", ZANDREL_FIELD(shape, placeholder_idx))
-        .add("text", ZANDREL_FIELD(shape, text))
-        .add("paragraphs", ZANDREL_FIELD(shape, paragraphs))
-        .add("paragraph_runs", ZANDREL_FIELD(shape, paragraph_runs))
-        .add("paragraph_line_breaks", ZANDREL_FIELD(shape, paragraph_line_breaks))
-        .add("paragraph_run_bold", ZANDREL_FIELD(shape, paragraph_run_bold))
-        .add("paragraph_run_italic", ZANDREL_FIELD(shape, paragraph_run_italic))
-        .add("paragraph_run_underline", ZANDREL_FIELD(shape, paragraph_run_underline))
-        .add("paragraph_run_font_size", ZANDREL_FIELD(shape, paragraph_run_font_size))
-        .add("paragraph_run_font_name", ZANDREL_FIELD(shape, paragraph_run_font_name))
-        .add("tables", ZANDREL_FIELD(shape, tables))
-        .add("relationship_ids", ZANDREL_FIELD(shape, relationship_ids))
-        .add("has_chart", shape.has_chart)
-        .add("has_picture", shape.has_picture)
-        .add("has_group", shape.has_group)
-        .add("transform", shape.transform)
-        .add("effective_transform", shape.effective_transform)
-        .add("children", Json(Json::value_t::array))
-        .take();
+template <class T>
+void write_member(JsonTextWriter& writer, std::string_view key, const T& value) {
+    writer.key(key);
+    write_value(writer, value);
 }
 
-// Level by level with an explicit stack, so deep nesting costs no stack.
-template <class Shape>
-void shape_to_json(Json& out, Shape&& root) {
-    using Pointer = std::conditional_t<std::is_rvalue_reference_v<Shape&&>, ShapeSummary*, const ShapeSummary*>;
-    struct Pending {
-        Pointer shape;
-        Json* target;
+void write_record(JsonTextWriter& writer, const TableSummary& table) {
+    writer.begin_object();
+    write_member(writer, "rows", table.rows);
+    write_member(writer, "row_count", table.row_count);
+    write_member(writer, "col_count", table.col_count);
+    writer.end_object();
+}
+
+void write_record(JsonTextWriter& writer, const RelationshipSummary& relationship) {
+    writer.begin_object();
+    write_member(writer, "id", relationship.id);
+    write_member(writer, "relationship_type", relationship.relationship_type);
+    write_member(writer, "target", relationship.target);
+    write_member(writer, "target_mode", relationship.target_mode);
+    writer.end_object();
+}
+
+// Every member of a shape up to its open "children" list.
+void open_shape(JsonTextWriter& writer, const ShapeSummary& shape) {
+    writer.begin_object();
+    write_member(writer, "id", shape.id);
+    write_member(writer, "name", shape.name);
+    write_member(writer, "kind", shape.kind);
+    write_member(writer, "is_placeholder", shape.is_placeholder);
+    write_member(writer, "placeholder_type", shape.placeholder_type);
+    write_member(writer, "placeholder_idx", shape.placeholder_idx);
+    write_member(writer, "text", shape.text);
+    write_member(writer, "paragraphs", shape.paragraphs);
+    write_member(writer, "paragraph_runs", shape.paragraph_runs);
+    write_member(writer, "paragraph_line_breaks", shape.paragraph_line_breaks);
+    write_member(writer, "paragraph_run_bold", shape.paragraph_run_bold);
+    write_member(writer, "paragraph_run_italic", shape.paragraph_run_italic);
+    write_member(writer, "paragraph_run_underline", shape.paragraph_run_underline);
+    write_member(writer, "paragraph_run_font_size", shape.paragraph_run_font_size);
+    write_member(writer, "paragraph_run_font_name", shape.paragraph_run_font_name);
+    write_member(writer, "tables", shape.tables);
+    write_member(writer, "relationship_ids", shape.relationship_ids);
+    write_member(writer, "has_chart", shape.has_chart);
+    write_member(writer, "has_picture", shape.has_picture);
+    write_member(writer, "has_group", shape.has_group);
+    write_member(writer, "transform", shape.transform);
+    write_member(writer, "effective_transform", shape.effective_transform);
+    writer.key("children");
+    writer.begin_array();
+}
+
+// Depth first with an explicit stack of the groups still open, so deep
+// nesting costs no call stack.
+void write_record(JsonTextWriter& writer, const ShapeSummary& root) {
+    struct Open {
+        const ShapeSummary* shape;
+        std::size_t next_child;
     };
-    std::vector<Pending> pending{{&root, &out}};
-    while (!pending.empty()) {
-        Pending next = pending.back();
-        pending.pop_back();
-        std::size_t count = next.shape->children.size();
-        if constexpr (std::is_rvalue_reference_v<Shape&&>)
-            *next.target = shape_fields(std::move(*next.shape));
-        else
-            *next.target = shape_fields(*next.shape);
-        // The children array is sized once and never resized afterwards, so
-        // pointers to its elements stay valid until they are filled.
-        Json& children = next.target->back();
-        children.get_ref<Json::array_t&>().resize(count);
-        for (std::size_t i = 0; i < count; ++i) pending.push_back({&next.shape->children[i], &children[i]});
+    std::vector<Open> open{{&root, 0}};
+    open_shape(writer, root);
+    while (!open.empty()) {
+        Open& top = open.back();
+        if (top.next_child < top.shape->children.size()) {
+            const ShapeSummary& child = top.shape->children[top.next_child++];
+            open_shape(writer, child);
+            open.push_back({&child, 0});  // may move the stack: `top` is dead now
+        } else {
+            writer.end_array();
+            writer.end_object();
+            open.pop_back();
+        }
     }
 }
 
-template <class Slide>
-Json slide_json(Slide&& slide) {
-    return JsonObject(13)
-        .add("part", ZANDREL_FIELD(slide, part))
-        .add("texts", ZANDREL_FIELD(slide, texts))
-        .add("shapes", ZANDREL_FIELD(slide, shapes))
-        .add("tables", ZANDREL_FIELD(slide, tables))
-        .add("notes", ZANDREL_FIELD(slide, notes))
-        .add("relationships", ZANDREL_FIELD(slide, relationships))
-        .add("image_relationships", ZANDREL_FIELD(slide, image_relationships))
-        .add("chart_relationships", ZANDREL_FIELD(slide, chart_relationships))
-        .add("comment_relationships", ZANDREL_FIELD(slide, comment_relationships))
-        .add("media_relationships", ZANDREL_FIELD(slide, media_relationships))
-        .add("ole_relationships", ZANDREL_FIELD(slide, ole_relationships))
-        .add("has_transition", slide.has_transition)
-        .add("has_timing", slide.has_timing)
-        .take();
+void write_record(JsonTextWriter& writer, const SlideSummary& slide) {
+    writer.begin_object();
+    write_member(writer, "part", slide.part);
+    write_member(writer, "texts", slide.texts);
+    write_member(writer, "shapes", slide.shapes);
+    write_member(writer, "tables", slide.tables);
+    write_member(writer, "notes", slide.notes);
+    write_member(writer, "relationships", slide.relationships);
+    write_member(writer, "image_relationships", slide.image_relationships);
+    write_member(writer, "chart_relationships", slide.chart_relationships);
+    write_member(writer, "comment_relationships", slide.comment_relationships);
+    write_member(writer, "media_relationships", slide.media_relationships);
+    write_member(writer, "ole_relationships", slide.ole_relationships);
+    write_member(writer, "has_transition", slide.has_transition);
+    write_member(writer, "has_timing", slide.has_timing);
+    writer.end_object();
 }
 
-template <class Presentation>
-Json presentation_json(Presentation&& presentation) {
-    return JsonObject(4)
-        .add("path", ZANDREL_FIELD(presentation, path))
-        .add("slide_count", presentation.slide_count)
-        .add("slides", ZANDREL_FIELD(presentation, slides))
-        .add("has_vba", presentation.has_vba)
-        .take();
+void write_record(JsonTextWriter& writer, const PresentationSummary& presentation) {
+    writer.begin_object();
+    write_member(writer, "path", presentation.path);
+    write_member(writer, "slide_count", presentation.slide_count);
+    write_member(writer, "slides", presentation.slides);
+    write_member(writer, "has_vba", presentation.has_vba);
+    writer.end_object();
 }
 
-#undef ZANDREL_FIELD
+template <class Record>
+JsonText record_text(const Record& record) {
+    JsonTextWriter writer;
+    write_record(writer, record);
+    return std::move(writer).finish();
+}
 
 }  // namespace
 
@@ -173,32 +184,8 @@ ShapeSummary::~ShapeSummary() {
     }
 }
 
-void to_json(Json& out, const TransformSummary& transform) {
-    out = JsonObject(4)
-              .add("x", transform.x)
-              .add("y", transform.y)
-              .add("cx", transform.cx)
-              .add("cy", transform.cy)
-              .take();
-}
-
-void to_json(Json& out, const TableSummary& table) {
-    out = JsonObject(3).add("rows", table.rows).add("row_count", table.row_count).add("col_count", table.col_count).take();
-}
-
-void to_json(Json& out, TableSummary&& table) {
-    out = JsonObject(3)
-              .add("rows", std::move(table.rows))
-              .add("row_count", table.row_count)
-              .add("col_count", table.col_count)
-              .take();
-}
-
-void to_json(Json& out, const ShapeSummary& shape) { shape_to_json(out, shape); }
-void to_json(Json& out, ShapeSummary&& shape) { shape_to_json(out, std::move(shape)); }
-void to_json(Json& out, const SlideSummary& slide) { out = slide_json(slide); }
-void to_json(Json& out, SlideSummary&& slide) { out = slide_json(std::move(slide)); }
-void to_json(Json& out, const PresentationSummary& presentation) { out = presentation_json(presentation); }
-void to_json(Json& out, PresentationSummary&& presentation) { out = presentation_json(std::move(presentation)); }
+JsonText to_json_text(const ShapeSummary& shape) { return record_text(shape); }
+JsonText to_json_text(const SlideSummary& slide) { return record_text(slide); }
+JsonText to_json_text(const PresentationSummary& presentation) { return record_text(presentation); }
 
 }  // namespace zandrel

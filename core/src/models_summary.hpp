@@ -1,5 +1,5 @@
 // Records of the read-only summaries (presentation, slide, shape, table) and
-// their JSON form, keys in declaration order, absent optionals as null.
+// their JSON text, keys in declaration order, absent optionals as null.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "json_output.hpp"
+#include "json_text_writer.hpp"
 #include "models_relationships.hpp"
 
 namespace zandrel {
@@ -93,16 +93,12 @@ struct PresentationSummary {
     bool has_vba = false;
 };
 
-// The rvalue overloads move the record's strings into the JSON value.
-void to_json(Json& out, const TransformSummary& transform);
-void to_json(Json& out, const TableSummary& table);
-void to_json(Json& out, TableSummary&& table);
-// Built level by level without recursion, like the destructor.
-void to_json(Json& out, const ShapeSummary& shape);
-void to_json(Json& out, ShapeSummary&& shape);
-void to_json(Json& out, const SlideSummary& slide);
-void to_json(Json& out, SlideSummary&& slide);
-void to_json(Json& out, const PresentationSummary& presentation);
-void to_json(Json& out, PresentationSummary&& presentation);
+// Pretty-printed JSON text of a record, written without building a value
+// tree; nested groups are written level by level with an explicit stack, so
+// deep nesting costs no call stack. The error is `JsonTextWriter`'s, for the
+// first string that is not valid UTF-8.
+JsonText to_json_text(const ShapeSummary& shape);
+JsonText to_json_text(const SlideSummary& slide);
+JsonText to_json_text(const PresentationSummary& presentation);
 
 }  // namespace zandrel

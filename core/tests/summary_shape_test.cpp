@@ -307,7 +307,7 @@ TEST(SummaryShapeTest, ThousandsOfNestedGroupsNeedNoDeepStack) {
         EXPECT_EQ(level->id, "1");
         EXPECT_EQ(level->effective_transform, (TransformSummary{1, 1, 2, 2}));
 
-        Json json = shape;
+        Json json = Json::parse(to_json_text(shape).text);
         const Json* node = &json;
         for (int i = 0; i < depth; ++i) node = &(*node)["children"][0];
         EXPECT_EQ((*node)["text"], "core");
@@ -430,7 +430,7 @@ TEST(SummaryShapeTest, SlideIndexAnswersEverySliceAsAScanOfTheSliceWould) {
 }
 
 TEST(SummaryShapeTest, JsonKeepsTheRecordOrder) {
-    Json json = summarize_shape_block(text_shape(2, "x", xfrm(1, 2, 3, 4)));
+    Json json = Json::parse(to_json_text(summarize_shape_block(text_shape(2, "x", xfrm(1, 2, 3, 4)))).text);
     std::vector<std::string> keys;
     for (auto it = json.begin(); it != json.end(); ++it) keys.push_back(it.key());
     EXPECT_EQ(keys, (Strings{"id", "name", "kind", "is_placeholder", "placeholder_type", "placeholder_idx", "text",

@@ -196,14 +196,27 @@ bool bind_arguments(const EntryPoint& entry, PyObject* const* args, Py_ssize_t n
     return true;
 }
 
+// The call's result as JSON text; a value tree is printed here, where
+// nlohmann's writer may throw for text that is not valid UTF-8.
+Result<JsonText> call_core(const EntryPoint& entry, const Arguments& arguments) {
+    if (const auto* text_call = std::get_if<TextCall>(&entry.call)) return (*text_call)(arguments);
+    Result<Json> result = std::get<CoreCall>(entry.call)(arguments);
+    if (!result) return result.error();
+    return JsonText{to_pretty_json(result.value()), std::nullopt};
+}
+
 PyObject* run_core_call(const EntryPoint& entry, Arguments arguments) {
     try {
-        Result<Json> result = entry.call(arguments);
+        Result<JsonText> result = call_core(entry, arguments);
         if (!result) {
             PyErr_SetString(PyExc_RuntimeError, result.error().display().c_str());
             return nullptr;
         }
-        std::string text = to_pretty_json(result.value());
+        if (result->error) {
+            PyErr_SetString(PyExc_RuntimeError, result->error->c_str());
+            return nullptr;
+        }
+        const std::string& text = result->text;
         return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "json_output.hpp"
+#include "json_text_writer.hpp"
 #include "models.hpp"
 
 namespace zandrel::python {
@@ -74,10 +75,14 @@ private:
 // the wrapper reports those as RuntimeError with the reader's message.
 using CoreCall = std::function<Result<Json>(const Arguments&)>;
 
+// A core call whose record is already written as JSON text, which goes to
+// Python as it is. A JsonText error becomes RuntimeError with its message.
+using TextCall = std::function<Result<JsonText>(const Arguments&)>;
+
 struct EntryPoint {
     const char* name;
     std::vector<Param> params;
-    CoreCall call;
+    std::variant<CoreCall, TextCall> call;
 };
 
 // Serialises a core result record, keeping its error.
@@ -85,6 +90,13 @@ template <class Record>
 Result<Json> record_json(Result<Record> result) {
     if (!result) return result.error();
     return Json(std::move(result).value());
+}
+
+// Writes a core result record as JSON text, keeping its error.
+template <class Record>
+Result<JsonText> record_text(const Result<Record>& result) {
+    if (!result) return result.error();
+    return to_json_text(result.value());
 }
 
 // Adds every entry point of a block to the module as a function whose text

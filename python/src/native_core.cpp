@@ -30,10 +30,12 @@ std::span<const EntryPoint> native_core_entry_points() {
          [](const Arguments& a) { return record_json(inspect_package(a.text(0))); }},
         {"summarize_presentation_json",
          {{"path", K::Path}},
-         [](const Arguments& a) { return record_json(summarize_presentation(a.text(0))); }},
+         TextCall{[](const Arguments& a) { return record_text(summarize_presentation(a.text(0))); }}},
         {"summarize_slide_at_index_json",
          {{"path", K::Path}, {"slide_index", K::Unsigned}},
-         [](const Arguments& a) { return record_json(summarize_slide_at_index(a.text(0), a.unsigned_value(1))); }},
+         TextCall{[](const Arguments& a) {
+             return record_text(summarize_slide_at_index(a.text(0), a.unsigned_value(1)));
+         }}},
         {"roundtrip_package_json",
          {{"input", K::Path}, {"output", K::Path}},
          [](const Arguments& a) { return record_json(roundtrip_package(a.text(0), a.text(1))); }},
