@@ -3,6 +3,7 @@
 Each benchmark checks its results against a reference before it reports
 times, and prints ratios against anchors measured in the same run."""
 
+import os
 import pathlib
 import subprocess
 import sys
@@ -30,6 +31,9 @@ def run_cpp(name, *args):
 
 def main():
     decks = ensure_decks()
+    # delete and text replacement check entries on worker threads, so their
+    # ratios to `cp` depend on how many cores there are
+    print(f"machine: {os.cpu_count()} cores, load average {os.getloadavg()[0]:.2f}")
     run_cpp("bench_zip_copy", decks["media-heavy"])
     run_cpp("bench_xml_stream")
     run_cpp("bench_shape_blocks")
