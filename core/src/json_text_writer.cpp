@@ -1,6 +1,8 @@
 #include "json_text_writer.hpp"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <utility>
 
 #include "xml_chars.hpp"
@@ -8,11 +10,13 @@
 namespace zandrel {
 namespace {
 
+using namespace std::string_view_literals;
+
 constexpr char hex_digits[] = "0123456789abcdef";
 constexpr char upper_hex_digits[] = "0123456789ABCDEF";
 
-// Bytes copied unchanged when they lead nothing: printable ASCII but the
-// quotation mark and the backslash.
+// ASCII bytes copied as they are: the printable ones but the quotation mark
+// and the backslash.
 constexpr bool is_plain_ascii(unsigned char byte) { return byte >= 0x20 && byte < 0x80 && byte != '"' && byte != '\\'; }
 
 std::string encoding_error(std::string_view what, unsigned char byte) {
@@ -37,25 +41,47 @@ std::string utf8_error(std::string_view text, std::size_t offset, std::size_t pr
                           static_cast<unsigned char>(text[rejected]));
 }
 
-void append_escape(std::string& out, unsigned char byte) {
+// The escape of a byte below 0x20, a quotation mark or a backslash.
+std::string_view escape_of(unsigned char byte, char (&scratch)[6]) {
     switch (byte) {
-        case '"': out += "\\\""; return;
-        case '\\': out += "\\\\"; return;
-        case '\b': out += "\\b"; return;
-        case '\f': out += "\\f"; return;
-        case '\n': out += "\\n"; return;
-        case '\r': out += "\\r"; return;
-        case '\t': out += "\\t"; return;
-        default: {
-            const char escape[] = {'\\', 'u', '0', '0', hex_digits[byte >> 4], hex_digits[byte & 0xF]};
-            out.append(escape, sizeof escape);
-        }
+        case '"': return "\\\"";
+        case '\\': return "\\\\";
+        case '\b': return "\\b";
+        case '\f': return "\\f";
+        case '\n': return "\\n";
+        case '\r': return "\\r";
+        case '\t': return "\\t";
+        default:
+            scratch[0] = '\\';
+            scratch[1] = 'u';
+            scratch[2] = '0';
+            scratch[3] = '0';
+            scratch[4] = hex_digits[byte >> 4];
+            scratch[5] = hex_digits[byte & 0xF];
+            return {scratch, sizeof scratch};
     }
+}
+
+std::uint64_t load_word(const char* bytes) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
+// Whether any of the eight bytes needs more than a copy: a byte below 0x20,
+// a quotation mark, a backslash, or one of 0x80 and up. (x - n*0x01..) & ~x &
+// 0x80.. is non-zero exactly when some byte of x is below n (n <= 0x80).
+bool has_special_byte(std::uint64_t word) {
+    constexpr std::uint64_t ones = 0x0101010101010101;
+    constexpr std::uint64_t highs = 0x8080808080808080;
+    auto has_byte_below = [](std::uint64_t x, std::uint64_t n) { return (x - ones * n) & ~x & highs; };
+    return ((word & highs) | has_byte_below(word, 0x20) | has_byte_below(word ^ (ones * '"'), 1) |
+            has_byte_below(word ^ (ones * '\\'), 1)) != 0;
 }
 
 }  // namespace
 
-JsonTextWriter::JsonTextWriter(std::size_t expected_size) { out_.reserve(expected_size); }
+JsonTextWriter::JsonTextWriter(std::size_t expected_size) { out_.resize(expected_size); }
 
 void JsonTextWriter::begin_object() { open('{'); }
 void JsonTextWriter::end_object() { close('}'); }
@@ -65,7 +91,7 @@ void JsonTextWriter::end_array() { close(']'); }
 void JsonTextWriter::key(std::string_view name) {
     start_line();
     write_quoted(name);
-    out_ += ": ";
+    put(": ");
     after_key_ = true;
 }
 
@@ -76,30 +102,31 @@ void JsonTextWriter::string(std::string_view text) {
 
 void JsonTextWriter::number(std::int64_t value) {
     start_value();
-    char digits[24];
-    auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out_.append(digits, end);
+    constexpr std::size_t widest = 20;  // "-9223372036854775808"
+    char* at = claim(widest);
+    used_ = static_cast<std::size_t>(std::to_chars(at, at + widest, value).ptr - out_.data());
 }
 
 void JsonTextWriter::number(std::uint64_t value) {
     start_value();
-    char digits[24];
-    auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out_.append(digits, end);
+    constexpr std::size_t widest = 20;  // "18446744073709551615"
+    char* at = claim(widest);
+    used_ = static_cast<std::size_t>(std::to_chars(at, at + widest, value).ptr - out_.data());
 }
 
 void JsonTextWriter::boolean(bool value) {
     start_value();
-    out_ += value ? "true" : "false";
+    put(value ? "true"sv : "false"sv);
 }
 
 void JsonTextWriter::null() {
     start_value();
-    out_ += "null";
+    put("null");
 }
 
 JsonText JsonTextWriter::finish() && {
     if (error_) return {{}, std::move(error_)};
+    out_.resize(used_);
     return {std::move(out_), std::nullopt};
 }
 
@@ -113,35 +140,48 @@ void JsonTextWriter::start_value() {
 }
 
 void JsonTextWriter::start_line() {
-    out_ += has_members_.back() ? ",\n" : "\n";
+    write_indent(has_members_.back() ? ",\n"sv : "\n"sv);
     has_members_.back() = true;
-    out_.append(2 * has_members_.size(), ' ');
+}
+
+// `line_start`, then two spaces per open container.
+void JsonTextWriter::write_indent(std::string_view line_start) {
+    std::size_t width = 2 * has_members_.size();
+    char* at = claim(line_start.size() + width);
+    std::memcpy(at, line_start.data(), line_start.size());
+    std::memset(at + line_start.size(), ' ', width);
 }
 
 void JsonTextWriter::open(char bracket) {
     start_value();
-    out_ += bracket;
+    *claim(1) = bracket;
     has_members_.push_back(false);
 }
 
 void JsonTextWriter::close(char bracket) {
     bool filled = has_members_.back();
     has_members_.pop_back();
-    if (filled) {
-        out_ += '\n';
-        out_.append(2 * has_members_.size(), ' ');
-    }
-    out_ += bracket;
+    if (filled) write_indent("\n");
+    *claim(1) = bracket;
 }
 
+void JsonTextWriter::put(std::string_view bytes) { std::memcpy(claim(bytes.size()), bytes.data(), bytes.size()); }
+
+// Doubling keeps the copies of a growing text linear in its final size.
+void JsonTextWriter::grow(std::size_t bytes) { out_.resize(std::max(2 * out_.size(), used_ + bytes)); }
+
 // Runs of bytes that need no escape, multi-byte characters included, are
-// copied with one append each.
+// copied with one append each; ASCII is checked eight bytes at a time.
 void JsonTextWriter::write_quoted(std::string_view text) {
     if (error_) return;
-    out_ += '"';
+    *claim(1) = '"';
     std::size_t copied = 0;
     std::size_t i = 0;
     while (i < text.size()) {
+        if (text.size() - i >= 8 && !has_special_byte(load_word(text.data() + i))) {
+            i += 8;
+            continue;
+        }
         auto byte = static_cast<unsigned char>(text[i]);
         if (is_plain_ascii(byte)) {
             ++i;
@@ -153,13 +193,14 @@ void JsonTextWriter::write_quoted(std::string_view text) {
             }
             i += step.length;
         } else {
-            out_.append(text.data() + copied, i - copied);
-            append_escape(out_, byte);
+            put(text.substr(copied, i - copied));
+            char scratch[6];
+            put(escape_of(byte, scratch));
             copied = ++i;
         }
     }
-    out_.append(text.data() + copied, text.size() - copied);
-    out_ += '"';
+    put(text.substr(copied));
+    *claim(1) = '"';
 }
 
 }  // namespace zandrel

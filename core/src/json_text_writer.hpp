@@ -57,9 +57,23 @@ private:
     void open(char bracket);
     void close(char bracket);
     void write_quoted(std::string_view text);
+    void write_indent(std::string_view line_start);
+    void grow(std::size_t bytes);
 
+    // `bytes` writable bytes at the end of the text, which then counts them.
+    char* claim(std::size_t bytes) {
+        if (out_.size() - used_ < bytes) grow(bytes);
+        char* at = out_.data() + used_;
+        used_ += bytes;
+        return at;
+    }
+    void put(std::string_view bytes);
+
+    // The string is kept sized to its capacity and `used_` marks the end of
+    // the text: appends are then one bounds check and one copy.
     std::string out_;
-    std::vector<bool> has_members_;  // one per open container
+    std::size_t used_ = 0;
+    std::vector<unsigned char> has_members_;  // one per open container
     bool after_key_ = false;
     std::optional<std::string> error_;
 };
