@@ -205,12 +205,13 @@ std::optional<GroupContext> child_context(const std::optional<TransformSummary>&
 
 // The direct children of a group: the shapes between the end of its own
 // properties element and its last `</p:grpSp>`, alternate content skipped.
-std::vector<std::string_view> group_child_blocks(std::string_view block, std::optional<std::size_t> properties_end) {
+std::vector<std::string_view> group_child_blocks(std::string_view block, std::optional<std::size_t> properties_end,
+                                                 const SlideIndex& index) {
     if (!properties_end) return {};
     std::size_t last_close = block.rfind("</p:grpSp>");
     if (last_close == std::string_view::npos) last_close = block.size();
     if (last_close <= *properties_end) return {};
-    return extract_shape_blocks(block.substr(*properties_end, last_close - *properties_end));
+    return index.shape_blocks(block.substr(*properties_end, last_close - *properties_end));
 }
 
 // One shape without its children, and what its children need.
@@ -264,7 +265,7 @@ ShapeLevel summarize_shape_level(std::string_view block, const std::optional<Gro
     shape.effective_transform = effective_transform(shape.transform, context);
 
     if (kind == "group") {
-        level.child_blocks = group_child_blocks(block, own.result().properties_end);
+        level.child_blocks = group_child_blocks(block, own.result().properties_end, index);
         level.child_context = child_context(shape.effective_transform, own.result());
     }
     return level;
@@ -321,15 +322,14 @@ ShapeSummary summarize_shape_block(std::string_view block, const std::optional<G
 
 std::vector<ShapeSummary> extract_shapes(std::string_view slide_text, SlideIndex& index) {
     constexpr std::string_view tree_close = "</p:spTree>";
-    auto tree = find_tag_start(slide_text, 0, "p:spTree");
+    auto tree = index.shape_tree();
     if (!tree) return {};
-    std::size_t tag_end = slide_text.find('>', *tree);
-    auto tree_end = find_element_end(slide_text, *tree, "p:spTree");
-    if (tag_end == std::string_view::npos || !tree_end) return {};
+    std::size_t tag_end = slide_text.find('>', tree->first);
+    if (tag_end == std::string_view::npos) return {};
     std::size_t content_start = tag_end + 1;
-    std::size_t content_end = *tree_end - tree_close.size();
+    std::size_t content_end = tree->second - tree_close.size();
     if (content_end < content_start) return {};
-    auto blocks = extract_shape_blocks(slide_text.substr(content_start, content_end - content_start));
+    auto blocks = index.shape_blocks(slide_text.substr(content_start, content_end - content_start));
     return summarize_blocks(blocks, std::nullopt, index);
 }
 
@@ -339,7 +339,14 @@ std::vector<ShapeSummary> extract_shapes(std::string_view slide_bytes) {
     return extract_shapes(text.view(), index);
 }
 
-SlideIndex::SlideIndex(std::string_view slide) : slide_(slide), tables_(slide) {
+namespace {
+
+constexpr std::array<std::string_view, 8> slide_tags = {"p:sp",    "p:pic",   "p:graphicFrame",      "p:grpSp",
+                                                        "p:cxnSp", "p:spTree", "mc:AlternateContent", "a:tbl"};
+
+}  // namespace
+
+SlideIndex::SlideIndex(std::string_view slide) : slide_(slide), tags_(slide, slide_tags), tables_(tags_) {
     constexpr std::array<std::string_view, 3> id_names = {"embed=\"", "link=\"", "id=\""};
     // Every pattern holds a colon at a fixed place, so one sweep over the
     // colons finds them all.
@@ -371,6 +378,19 @@ SlideIndex::SlideIndex(std::string_view slide) : slide_(slide), tables_(slide) {
 std::pair<std::size_t, std::size_t> SlideIndex::bounds(std::string_view slice) const {
     auto start = static_cast<std::size_t>(slice.data() - slide_.data());
     return {start, start + slice.size()};
+}
+
+std::vector<std::string_view> SlideIndex::shape_blocks(std::string_view slice) const {
+    auto [start, end] = bounds(slice);
+    return extract_shape_blocks(tags_, start, end);
+}
+
+std::optional<std::pair<std::size_t, std::size_t>> SlideIndex::shape_tree() const {
+    auto start = tags_.find_tag_start("p:spTree", 0, slide_.size());
+    if (!start) return std::nullopt;
+    auto end = tags_.find_element_end("p:spTree", *start, slide_.size());
+    if (!end) return std::nullopt;
+    return std::pair{*start, *end};
 }
 
 std::optional<std::string_view> SlideIndex::placeholder_tag(std::string_view block) const {

@@ -38,7 +38,8 @@ struct GroupContext {
 };
 
 // What the shape summaries of one slide text look up, found once for the
-// whole text: its tables, and where `<p:ph` starts (name-boundary rule),
+// whole text: its tables and shape elements, and where `<p:ph` starts
+// (name-boundary rule),
 // ":chart" occurs, and `r:embed`, `r:link` and `r:id` values are written.
 // Each query on a slice of the text answers what a scan of that slice alone
 // would give, so nested groups do not rescan their children. The text must
@@ -48,6 +49,11 @@ public:
     explicit SlideIndex(std::string_view slide);
 
     TableCache& tables() { return tables_; }
+    // `extract_shape_blocks(slice)`.
+    std::vector<std::string_view> shape_blocks(std::string_view slice) const;
+    // The first `p:spTree` element of the slide: the "<" of its start tag
+    // and the offset just past its end tag.
+    std::optional<std::pair<std::size_t, std::size_t>> shape_tree() const;
     // `element_start_tag(block, "p:ph")`.
     std::optional<std::string_view> placeholder_tag(std::string_view block) const;
     // Whether the block contains ":chart".
@@ -66,6 +72,7 @@ private:
     std::pair<std::size_t, std::size_t> bounds(std::string_view slice) const;
 
     std::string_view slide_;
+    TagIndex tags_;
     TableCache tables_;
     std::vector<std::size_t> placeholders_;
     std::vector<std::size_t> charts_;

@@ -1,6 +1,7 @@
 #include "summary_table_extract.hpp"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <utility>
 
@@ -60,19 +61,21 @@ TableSummary summarize_table(std::string_view table) {
 
 std::vector<TableSummary> extract_tables(std::string_view bytes) {
     LossyUtf8Text text(bytes);
-    return TableCache(text.view()).extract_tables(text.view());
+    constexpr std::array<std::string_view, 1> tags = {"a:tbl"};
+    TagIndex index(text.view(), tags);
+    return TableCache(index).extract_tables(text.view());
 }
 
-TableCache::TableCache(std::string_view slide) : slide_(slide) {
-    auto opening = PatternCursor::opening(slide, "a:tbl");
-    auto closing = PatternCursor::closing(slide, "a:tbl");
-    for (auto start = opening.next_from(0); start; start = opening.next_from(*start + 1)) {
+TableCache::TableCache(const TagIndex& index) : slide_(index.text()) {
+    const std::size_t size = slide_.size();
+    for (auto start = index.find_tag_start("a:tbl", 0, size); start;
+         start = index.find_tag_start("a:tbl", *start + 1, size)) {
         Table table{*start, std::nullopt, std::nullopt};
-        auto tag_end = find_start_tag_end(slide, *start);
-        if (tag_end && slide[*tag_end - 1] == '/')
+        auto tag_end = find_start_tag_end(slide_, *start);
+        if (tag_end && slide_[*tag_end - 1] == '/')
             table.end = *tag_end + 1;
         else
-            table.end = find_element_end(opening, closing, *start);
+            table.end = index.find_element_end("a:tbl", *start, size);
         tables_.push_back(std::move(table));
     }
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "models_summary.hpp"
+#include "xml_tag_scan.hpp"
 
 namespace zandrel {
 
@@ -25,10 +26,11 @@ TableSummary summarize_table(std::string_view table);
 
 // The tables of one slide text, located once and each summarised at most
 // once, however many slices of the slide (the slide itself, a group, its
-// child) list them. The slide text must outlive the cache.
+// child) list them. The index (of the slide text, holding `a:tbl`) must
+// outlive the cache.
 class TableCache {
 public:
-    explicit TableCache(std::string_view slide);
+    explicit TableCache(const TagIndex& index);
 
     // `extract_tables` of a slice of the slide text (already UTF-8): the
     // same tables a scan of the slice alone finds.

@@ -2,77 +2,70 @@
 
 #include <algorithm>
 #include <limits>
+#include <span>
 #include <string>
-#include <utility>
 
 namespace zandrel {
 namespace {
 
-constexpr std::array<std::string_view, 5> shape_names = {"p:sp", "p:pic", "p:graphicFrame", "p:grpSp",
-                                                         "p:cxnSp"};
+constexpr std::span<const std::string_view> shape_names(shape_walk_tags.data(), 5);
+constexpr std::string_view alternate_content = shape_walk_tags[5];
 
-template <std::size_t... I>
-std::array<PatternCursor, 5> make_openings(std::string_view text, std::index_sequence<I...>) {
-    return {PatternCursor::opening(text, shape_names[I])...};
+// The first of the five shape starts at or after `from` in the slice.
+std::optional<ShapeStart> next_shape_start_in(const TagIndex& index, std::size_t from, std::size_t slice_end) {
+    std::optional<ShapeStart> first;
+    for (std::string_view name : shape_names) {
+        auto hit = index.find_tag_start(name, from, slice_end);
+        if (hit && (!first || *hit < first->offset)) first = ShapeStart{*hit, name};
+    }
+    return first;
 }
 
-template <std::size_t... I>
-std::array<PatternCursor, 5> make_closings(std::string_view text, std::index_sequence<I...>) {
-    return {PatternCursor::closing(text, shape_names[I])...};
-}
-
-std::size_t shape_name_index(std::string_view name) {
-    return static_cast<std::size_t>(std::find(shape_names.begin(), shape_names.end(), name) -
-                                    shape_names.begin());
-}
-
-// Every `<mc:AlternateContent` and `</mc:AlternateContent>` of a slide,
-// collected once, so that finding the block around a shape needs no backward
-// search through the text.
-class AlternateContentIndex {
+// The end of the alternate-content block a shape sits in, if it sits in one
+// that has an end: the last block opening before the shape has no closing
+// after it.
+class AlternateContentBlocks {
 public:
-    explicit AlternateContentIndex(std::string_view text)
-        : openings_(occurrences(text, "<mc:AlternateContent")),
-          closings_(occurrences(text, "</mc:AlternateContent>")),
-          block_opening_(PatternCursor::opening(text, "mc:AlternateContent")),
-          block_closing_(PatternCursor::closing(text, "mc:AlternateContent")) {}
+    AlternateContentBlocks(const TagIndex& index, std::size_t slice_start, std::size_t slice_end)
+        : index_(index), slice_start_(slice_start), slice_end_(slice_end) {}
 
-    // When the last opening before `shape_start` has no closing after it, the
-    // shape sits in that block: the block's end, if it has one.
     std::optional<std::size_t> enclosing_block_end(std::size_t shape_start) {
-        auto last_open = last_before(openings_, shape_start);
+        auto last_open = index_.last_opening_before(alternate_content, slice_start_, shape_start);
         if (!last_open) return std::nullopt;
-        auto last_close = last_before(closings_, shape_start);
+        auto last_close = index_.last_closing_before(alternate_content, slice_start_, shape_start);
         if (last_close && *last_close > *last_open) return std::nullopt;
         // Shapes after an unterminated block all ask about the same opening.
         if (last_block_ != last_open) {
             last_block_ = last_open;
-            last_block_end_ = find_element_end(block_opening_, block_closing_, *last_open);
+            last_block_end_ = index_.find_element_end(alternate_content, *last_open, slice_end_);
         }
         return last_block_end_;
     }
 
 private:
-    static std::vector<std::size_t> occurrences(std::string_view text, std::string_view pattern) {
-        std::vector<std::size_t> found;
-        for (auto at = text.find(pattern); at != std::string_view::npos; at = text.find(pattern, at + 1))
-            found.push_back(at);
-        return found;
-    }
-
-    static std::optional<std::size_t> last_before(const std::vector<std::size_t>& sorted, std::size_t limit) {
-        auto after = std::lower_bound(sorted.begin(), sorted.end(), limit);
-        if (after == sorted.begin()) return std::nullopt;
-        return *(after - 1);
-    }
-
-    std::vector<std::size_t> openings_;
-    std::vector<std::size_t> closings_;
-    PatternCursor block_opening_;
-    PatternCursor block_closing_;
+    const TagIndex& index_;
+    std::size_t slice_start_;
+    std::size_t slice_end_;
     std::optional<std::size_t> last_block_;
     std::optional<std::size_t> last_block_end_;
 };
+
+std::vector<ShapeBounds> shape_bounds_in(const TagIndex& index, std::size_t start, std::size_t end) {
+    AlternateContentBlocks alternate_content_blocks(index, start, end);
+    std::vector<ShapeBounds> shapes;
+    std::size_t position = start;
+    while (auto shape = next_shape_start_in(index, position, end)) {
+        if (auto block_end = alternate_content_blocks.enclosing_block_end(shape->offset)) {
+            position = *block_end;
+            continue;
+        }
+        auto shape_end = index.find_element_end(shape->name, shape->offset, end);
+        if (!shape_end) break;
+        shapes.push_back({shape->offset, *shape_end, shape->name});
+        position = *shape_end;
+    }
+    return shapes;
+}
 
 // Where the children of a group begin: just past the group's own
 // `p:grpSpPr` element, which is the first one in the group's text.
@@ -97,24 +90,16 @@ bool is_shape_element_name(std::string_view local_name) {
 
 bool is_shape_tree_shape(std::string_view local_name) { return is_shape_element_name(local_name); }
 
-ShapeScanner::ShapeScanner(std::string_view text)
-    : text_(text),
-      openings_(make_openings(text, std::make_index_sequence<5>())),
-      closings_(make_closings(text, std::make_index_sequence<5>())) {}
+ShapeScanner::ShapeScanner(std::string_view text) : index_(text, shape_names) {}
 
 std::optional<ShapeStart> ShapeScanner::next_shape_start(std::size_t from) {
-    std::optional<ShapeStart> first;
-    for (std::size_t i = 0; i < shape_names.size(); ++i) {
-        auto hit = openings_[i].next_from(from);
-        if (hit && (!first || *hit < first->offset)) first = ShapeStart{*hit, shape_names[i]};
-    }
-    return first;
+    return next_shape_start_in(index_, from, index_.text().size());
 }
 
 std::optional<std::size_t> ShapeScanner::shape_end(const ShapeStart& start) {
-    std::size_t i = shape_name_index(start.name);
-    if (i == shape_names.size()) return find_element_end(text_, start.offset, start.name);
-    return find_element_end(openings_[i], closings_[i], start.offset);
+    if (std::find(shape_names.begin(), shape_names.end(), start.name) == shape_names.end())
+        return find_element_end(index_.text(), start.offset, start.name);
+    return index_.find_element_end(start.name, start.offset, index_.text().size());
 }
 
 std::optional<ShapeBounds> ShapeScanner::next_shape(std::size_t from) {
@@ -130,27 +115,17 @@ std::optional<ShapeStart> find_next_shape_start(std::string_view slide, std::siz
 }
 
 std::vector<ShapeBounds> extract_shape_bounds(std::string_view slide) {
-    ShapeScanner scanner(slide);
-    AlternateContentIndex alternate_content(slide);
-    std::vector<ShapeBounds> shapes;
-    std::size_t position = 0;
-    while (auto start = scanner.next_shape_start(position)) {
-        if (auto block_end = alternate_content.enclosing_block_end(start->offset)) {
-            position = *block_end;
-            continue;
-        }
-        auto end = scanner.shape_end(*start);
-        if (!end) break;
-        shapes.push_back({start->offset, *end, start->name});
-        position = *end;
-    }
-    return shapes;
+    return shape_bounds_in(TagIndex(slide, shape_walk_tags), 0, slide.size());
 }
 
 std::vector<std::string_view> extract_shape_blocks(std::string_view slide) {
+    return extract_shape_blocks(TagIndex(slide, shape_walk_tags), 0, slide.size());
+}
+
+std::vector<std::string_view> extract_shape_blocks(const TagIndex& index, std::size_t start, std::size_t end) {
     std::vector<std::string_view> blocks;
-    for (const auto& shape : extract_shape_bounds(slide))
-        blocks.push_back(slide.substr(shape.start, shape.end - shape.start));
+    for (const auto& shape : shape_bounds_in(index, start, end))
+        blocks.push_back(index.text().substr(shape.start, shape.end - shape.start));
     return blocks;
 }
 

@@ -44,10 +44,14 @@ bool is_shape_element_name(std::string_view local_name);
 // The same predicate under the name the batch engine uses.
 bool is_shape_tree_shape(std::string_view local_name);
 
-// Walks shapes through one text, keeping the next hit of each shape's opening
-// and closing pattern, so a walk whose positions only move forward is linear
-// in the text length. Answers are those of the free functions below. The
-// text must outlive the scanner.
+// What a shape walk looks up in a `TagIndex`: the five shape elements, then
+// `mc:AlternateContent`.
+inline constexpr std::array<std::string_view, 6> shape_walk_tags = {"p:sp",    "p:pic",   "p:graphicFrame",
+                                                                     "p:grpSp", "p:cxnSp", "mc:AlternateContent"};
+
+// Walks shapes through one text, indexed once, so that a walk is linear in
+// the text length whatever order it asks in. Answers are those of the free
+// functions below. The text must outlive the scanner.
 class ShapeScanner {
 public:
     explicit ShapeScanner(std::string_view text);
@@ -63,9 +67,7 @@ public:
     std::optional<ShapeBounds> next_shape(std::size_t from);
 
 private:
-    std::string_view text_;
-    std::array<PatternCursor, 5> openings_;
-    std::array<PatternCursor, 5> closings_;
+    TagIndex index_;
 };
 
 // The next shape start at or after `start`.
@@ -79,6 +81,9 @@ std::optional<ShapeStart> find_next_shape_start(std::string_view slide, std::siz
 std::vector<ShapeBounds> extract_shape_bounds(std::string_view slide);
 // The same shapes as slices of `slide`.
 std::vector<std::string_view> extract_shape_blocks(std::string_view slide);
+// `extract_shape_blocks` of the slice [start, end) of an index's text; the
+// index must hold every tag of `shape_walk_tags`.
+std::vector<std::string_view> extract_shape_blocks(const TagIndex& index, std::size_t start, std::size_t end);
 
 // The largest unsigned 64-bit `id` of any `<p:cNvPr` start tag (nested ones
 // included); ids that do not parse are ignored; 0 when there is none.

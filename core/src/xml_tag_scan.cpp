@@ -1,5 +1,8 @@
 #include "xml_tag_scan.hpp"
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -20,13 +23,33 @@ bool is_unicode_white_space(char32_t c) {
            c == 0x205F || c == 0x3000;
 }
 
-// Whether the character at `offset` ends a tag name.
-bool ends_tag_name(std::string_view text, std::size_t offset) {
-    if (offset >= text.size()) return false;
+// The byte length of the character at `offset` when it ends a tag name, 0
+// when it does not (or the text ends there).
+std::size_t tag_name_end_length(std::string_view text, std::size_t offset) {
+    if (offset >= text.size()) return 0;
     char c = text[offset];
-    if (c == ' ' || c == '/' || c == '>') return true;
+    if (c == ' ' || c == '/' || c == '>') return 1;
     auto step = decode_utf8_step(text, offset);
-    return step.valid && is_unicode_white_space(step.code_point);
+    return step.valid && is_unicode_white_space(step.code_point) ? step.length : 0;
+}
+
+bool ends_tag_name(std::string_view text, std::size_t offset) { return tag_name_end_length(text, offset) > 0; }
+
+// A byte-sized hash of the first four bytes of a text of at least four.
+std::size_t head_hash(std::string_view text) {
+    std::uint32_t head = 0;
+    std::memcpy(&head, text.data(), sizeof head);
+    return (head * 2654435761u) >> 24;
+}
+
+// The bound below which a pattern of `size` bytes must start to end by `limit`.
+std::size_t ends_before(std::size_t limit, std::size_t size) { return limit >= size ? limit - size + 1 : 0; }
+
+// The last entry of a sorted list that is at least `low` and below `limit`.
+std::optional<std::size_t> last_in_range(const std::vector<std::size_t>& sorted, std::size_t low, std::size_t limit) {
+    auto after = std::lower_bound(sorted.begin(), sorted.end(), limit);
+    if (after == sorted.begin() || *(after - 1) < low) return std::nullopt;
+    return *(after - 1);
 }
 
 }  // namespace
@@ -77,6 +100,104 @@ std::optional<std::size_t> PatternCursor::next_from(std::size_t position) {
     }
     if (hit_ == npos) return std::nullopt;
     return hit_;
+}
+
+TagIndex::TagIndex(std::string_view text, std::span<const std::string_view> tags) : text_(text) {
+    // Which names a "<" may start, told by a hash of the four bytes after it
+    // (names shorter than that are always compared in full): most of the
+    // "<" in a part start none, and are passed over after one table lookup.
+    std::array<std::uint64_t, 256> candidates{};
+    std::uint64_t short_names = 0;
+    for (std::string_view name : tags) {
+        if (name.empty() || tags_.size() == max_tags) continue;
+        const std::uint64_t bit = std::uint64_t{1} << tags_.size();
+        tags_.push_back(Tag{name, {}, {}, {}});
+        if (name.size() >= 4)
+            candidates[head_hash(name)] |= bit;
+        else
+            short_names |= bit;
+    }
+    const char* data = text.data();
+    const std::size_t size = text.size();
+    for (std::size_t at = 0; at + 1 < size; ++at) {
+        const void* hit = std::memchr(data + at, '<', size - at);
+        if (!hit) break;
+        at = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+        const bool closing = data[at + 1] == '/';
+        const std::size_t name_start = at + (closing ? 2 : 1);
+        const std::string_view rest(data + name_start, size - std::min(size, name_start));
+        std::uint64_t matches = short_names | (rest.size() >= 4 ? candidates[head_hash(rest)] : 0);
+        for (; matches != 0; matches &= matches - 1) {
+            Tag& tag = tags_[static_cast<std::size_t>(std::countr_zero(matches))];
+            if (!rest.starts_with(tag.name)) continue;
+            const std::size_t name_end = name_start + tag.name.size();
+            if (closing) {
+                if (name_end < size && data[name_end] == '>') tag.closings.push_back(at);
+            } else {
+                tag.patterns.push_back(at);
+                if (std::size_t length = tag_name_end_length(text, name_end))
+                    tag.openings.push_back({at, name_end + length});
+            }
+        }
+    }
+}
+
+const TagIndex::Tag* TagIndex::find(std::string_view name) const {
+    for (const Tag& tag : tags_)
+        if (tag.name == name) return &tag;
+    return nullptr;
+}
+
+std::optional<std::size_t> TagIndex::find_tag_start(std::string_view name, std::size_t from,
+                                                    std::size_t slice_end) const {
+    const Tag* tag = find(name);
+    if (!tag) return std::nullopt;
+    auto next = std::lower_bound(tag->openings.begin(), tag->openings.end(), from,
+                                 [](const Opening& opening, std::size_t at) { return opening.offset < at; });
+    // Accepted openings do not overlap, so their name ends grow with their
+    // offsets: when the first one's name runs past the slice, so do all later.
+    if (next == tag->openings.end() || next->accept_end > slice_end) return std::nullopt;
+    return next->offset;
+}
+
+std::optional<std::size_t> TagIndex::find_element_end(std::string_view name, std::size_t start,
+                                                      std::size_t slice_end) const {
+    const Tag* tag = find(name);
+    if (!tag) return std::nullopt;
+    const std::size_t opening_size = tag->name.size() + 1;
+    const std::size_t closing_size = tag->name.size() + 3;
+    std::size_t position = start + opening_size;
+    auto open = std::lower_bound(tag->openings.begin(), tag->openings.end(), position,
+                                 [](const Opening& opening, std::size_t at) { return opening.offset < at; });
+    auto close = std::lower_bound(tag->closings.begin(), tag->closings.end(), position);
+    std::size_t depth = 1;
+    // the depth count of the free function, stepping through both lists
+    // instead of searching again; neither pattern can start inside the other
+    while (close != tag->closings.end() && *close + closing_size <= slice_end) {
+        if (open != tag->openings.end() && open->accept_end <= slice_end && open->offset < *close) {
+            ++depth;
+            ++open;
+            continue;
+        }
+        position = *close + closing_size;
+        if (--depth == 0) return position;
+        ++close;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::size_t> TagIndex::last_opening_before(std::string_view name, std::size_t slice_start,
+                                                         std::size_t limit) const {
+    const Tag* tag = find(name);
+    if (!tag) return std::nullopt;
+    return last_in_range(tag->patterns, slice_start, ends_before(limit, tag->name.size() + 1));
+}
+
+std::optional<std::size_t> TagIndex::last_closing_before(std::string_view name, std::size_t slice_start,
+                                                         std::size_t limit) const {
+    const Tag* tag = find(name);
+    if (!tag) return std::nullopt;
+    return last_in_range(tag->closings, slice_start, ends_before(limit, tag->name.size() + 3));
 }
 
 std::optional<std::size_t> find_tag_start(std::string_view text, std::size_t start, std::string_view tag) {

@@ -11,8 +11,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "models.hpp"
 
@@ -46,6 +48,48 @@ private:
     bool tag_boundary_;
     std::size_t searched_from_ = std::string_view::npos;  // npos: nothing cached yet
     std::size_t hit_ = std::string_view::npos;            // npos: no occurrence
+};
+
+// Where the start and end tags of a few names lie in one text, found by one
+// sweep over its "<" characters rather than one substring search per name
+// (markup has a "<" every few bytes, so the sweep costs about one search).
+// Every query names a tag given at construction (up to 64 names; any other
+// name finds nothing) and a slice [slice_start, slice_end) of the text, and answers as
+// the free function on that slice alone would, with offsets into the whole
+// text; so nested slices need no scan of their own. The text must outlive
+// the index.
+class TagIndex {
+public:
+    TagIndex(std::string_view text, std::span<const std::string_view> tags);
+
+    std::string_view text() const { return text_; }
+    // `find_tag_start` on the slice, from `from` (at least the slice start).
+    std::optional<std::size_t> find_tag_start(std::string_view tag, std::size_t from, std::size_t slice_end) const;
+    // `find_element_end` on the slice for the element whose "<" is at `start`.
+    std::optional<std::size_t> find_element_end(std::string_view tag, std::size_t start, std::size_t slice_end) const;
+    // The last "<" + tag (no name-boundary check) and the last "</tag>" that
+    // lie wholly at or after `slice_start` and before `limit`.
+    std::optional<std::size_t> last_opening_before(std::string_view tag, std::size_t slice_start,
+                                                   std::size_t limit) const;
+    std::optional<std::size_t> last_closing_before(std::string_view tag, std::size_t slice_start,
+                                                   std::size_t limit) const;
+
+private:
+    struct Opening {
+        std::size_t offset = 0;      // the "<"
+        std::size_t accept_end = 0;  // just past the character that ends the name
+    };
+    struct Tag {
+        std::string_view name;
+        std::vector<Opening> openings;     // accepted ones only
+        std::vector<std::size_t> patterns; // every "<" + name
+        std::vector<std::size_t> closings; // every "</name>"
+    };
+    static constexpr std::size_t max_tags = 64;
+    const Tag* find(std::string_view name) const;
+
+    std::string_view text_;
+    std::vector<Tag> tags_;
 };
 
 // Offset of the "<" of the first accepted opening pattern "<" + tag at or

@@ -1,10 +1,10 @@
-#include <algorithm>
 #include <filesystem>
 #include <cstdint>
 #include <optional>
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -341,6 +341,16 @@ TEST(ShapeTreeWalks, AgreeWithPlainSearchesOnRandomMarkup) {
     for (int round = 0; round < 3000; ++round) {
         const std::string text = random_markup(random);
         ASSERT_EQ(extract_shape_blocks(text), plain::blocks(text)) << text;
+        // slices of one index, as a group's children are walked
+        TagIndex index(text, shape_walk_tags);
+        std::uniform_int_distribution<std::size_t> offset(0, text.size());
+        for (int slice = 0; slice < 8; ++slice) {
+            std::size_t start = offset(random);
+            std::size_t end = offset(random);
+            if (start > end) std::swap(start, end);
+            std::string_view part = std::string_view(text).substr(start, end - start);
+            ASSERT_EQ(extract_shape_blocks(index, start, end), plain::blocks(part)) << text << " " << start << ".." << end;
+        }
         ShapeScanner scanner(text);
         for (std::size_t from = 0; from <= text.size(); from += 3) {
             auto fast = scanner.next_shape_start(from);

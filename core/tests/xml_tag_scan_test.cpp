@@ -1,3 +1,4 @@
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -96,6 +97,48 @@ TEST(TagScanPatternCursor, AnswersLikeAFreshSearchInAnyOrder) {
     EXPECT_EQ(exact.next_from(0), 6u);
     EXPECT_EQ(exact.next_from(7), none);
     EXPECT_EQ(exact.next_from(6), 6u);
+}
+
+// ---- TagIndex --------------------------------------------------------------
+
+// Every slice of a text full of near misses (longer names, a name at the very
+// end, multi-byte spaces cut by the slice end, one name a prefix of another)
+// answers as the free functions on the slice alone.
+TEST(TagScanTagIndex, EverySliceAnswersAsAScanOfTheSliceAlone) {
+    const std::string text =
+        "<p:sp><p:spPr/><p:sp\xC2\xA0/></p:sp></p:sp ><p:spTree></p:spTree><mc:AC><p:sp\n>"
+        "</p:sp><mc:ACX/></mc:AC><p:sp><p:sp/></p:sp></p:sp><p:sp\xE3\x80\x80></p:sp><p:sp";
+    const std::array<std::string_view, 3> tags = {"p:sp", "p:spTree", "mc:AC"};
+    TagIndex index(text, tags);
+    const std::string_view view(text);
+    for (std::size_t start = 0; start <= view.size(); ++start) {
+        for (std::size_t end = start; end <= view.size(); ++end) {
+            const std::string_view slice = view.substr(start, end - start);
+            for (std::string_view tag : tags) {
+                const std::string opening = "<" + std::string(tag);
+                const std::string closing = "</" + std::string(tag) + ">";
+                auto shifted = [&](std::optional<std::size_t> at) {
+                    return at ? std::optional<std::size_t>(*at + start) : none;
+                };
+                for (std::size_t from = start; from <= end; ++from) {
+                    auto expected = find_tag_start(slice, from - start, tag);
+                    ASSERT_EQ(index.find_tag_start(tag, from, end), shifted(expected))
+                        << tag << " in " << start << ".." << end << " from " << from;
+                    if (expected)
+                        ASSERT_EQ(index.find_element_end(tag, *expected + start, end),
+                                  shifted(find_element_end(slice, *expected, tag)))
+                            << tag << " in " << start << ".." << end << " at " << *expected;
+                }
+                auto before = [&](std::string_view pattern) {
+                    auto at = slice.rfind(pattern);
+                    return at == std::string_view::npos ? none : std::optional<std::size_t>(at + start);
+                };
+                ASSERT_EQ(index.last_opening_before(tag, start, end), before(opening)) << start << ".." << end;
+                ASSERT_EQ(index.last_closing_before(tag, start, end), before(closing)) << start << ".." << end;
+            }
+        }
+    }
+    EXPECT_EQ(index.find_tag_start("p:pic", 0, view.size()), none);  // not indexed
 }
 
 // ---- start tags ------------------------------------------------------------
