@@ -57,12 +57,12 @@ Result<SlideSummary> summarize_slide(const ZipReader& archive, const std::string
     // each piece itself and drops pieces that are not UTF-8.
     LossyUtf8Text text(*bytes);
     SlideIndex index(text.view());
-    slide.shapes = extract_shapes(text.view(), index);
+    SlideShapesAndText content = extract_shapes_and_text(*bytes, text, index);
+    slide.shapes = std::move(content.shapes);
     slide.tables = index.tables().extract_tables(text.view());
-    SlideTextScan scan = scan_slide_text(*bytes);
-    slide.texts = std::move(scan.texts);
-    slide.has_transition = scan.has_transition;
-    slide.has_timing = scan.has_timing;
+    slide.texts = std::move(content.text.texts);
+    slide.has_transition = content.text.has_transition;
+    slide.has_timing = content.text.has_timing;
     return slide;
 }
 

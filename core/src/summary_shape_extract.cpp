@@ -221,8 +221,28 @@ struct ShapeLevel {
     std::optional<GroupContext> child_context;
 };
 
+// What the streaming pass over a shape block collects: every paragraph
+// list, and the shape's own transform.
+struct ShapeBlockEvents {
+    explicit ShapeBlockEvents(std::string_view block) : own(shape_kind(block)) {}
+    void on_event(const XmlEvent& event) {
+        paragraphs.on_event(event);
+        own.on_event(event);
+    }
+
+    ParagraphListCollector paragraphs;
+    OwnTransformFinder own;
+};
+
+ShapeBlockEvents read_shape_block(std::string_view block) {
+    ShapeBlockEvents events(block);
+    for_each_xml_event<XmlTextMode::Streaming>(block, [&](const XmlEvent& event) { events.on_event(event); });
+    return events;
+}
+
+// `events` are those of the block's pass when it has been made already.
 ShapeLevel summarize_shape_level(std::string_view block, const std::optional<GroupContext>& context,
-                                 SlideIndex& index) {
+                                 SlideIndex& index, std::optional<ShapeBlockEvents> events) {
     ShapeLevel level;
     ShapeSummary& shape = level.summary;
     std::string_view kind = shape_kind(block);
@@ -239,13 +259,9 @@ ShapeLevel summarize_shape_level(std::string_view block, const std::optional<Gro
         shape.placeholder_idx = owned(attribute_value(*placeholder, "idx"));
     }
 
-    ParagraphListCollector paragraphs;
-    OwnTransformFinder own(kind);
-    for_each_xml_event<XmlTextMode::Streaming>(block, [&](const XmlEvent& event) {
-        paragraphs.on_event(event);
-        own.on_event(event);
-    });
-    ParagraphLists lists = paragraphs.take();
+    if (!events) events = read_shape_block(block);
+    const OwnTransformFinder& own = events->own;
+    ParagraphLists lists = events->paragraphs.take();
     shape.text = join_lines(lists.paragraphs);
     shape.paragraphs = std::move(lists.paragraphs);
     shape.paragraph_runs = std::move(lists.runs);
@@ -271,29 +287,95 @@ ShapeLevel summarize_shape_level(std::string_view block, const std::optional<Gro
     return level;
 }
 
+// `read` holds, where it has an entry, the events already read for the
+// block of the same position.
 std::vector<ShapeSummary> summarize_blocks(std::span<const std::string_view> blocks,
-                                           const std::optional<GroupContext>& context, SlideIndex& index) {
+                                           const std::optional<GroupContext>& context, SlideIndex& index,
+                                           std::vector<std::optional<ShapeBlockEvents>> read = {}) {
     struct Task {
         std::string_view block;
         std::optional<GroupContext> context;
         ShapeSummary* target;
+        std::optional<ShapeBlockEvents> events;
     };
     // Every vector of summaries is sized once, before pointers into it are
     // taken, and never resized after, so the pointers stay valid.
     std::vector<ShapeSummary> shapes(blocks.size());
     std::vector<Task> pending;
-    for (std::size_t i = blocks.size(); i-- > 0;) pending.push_back({blocks[i], context, &shapes[i]});
+    for (std::size_t i = blocks.size(); i-- > 0;)
+        pending.push_back({blocks[i], context, &shapes[i], i < read.size() ? std::move(read[i]) : std::nullopt});
     while (!pending.empty()) {
         Task task = std::move(pending.back());
         pending.pop_back();
-        ShapeLevel level = summarize_shape_level(task.block, task.context, index);
+        ShapeLevel level = summarize_shape_level(task.block, task.context, index, std::move(task.events));
         *task.target = std::move(level.summary);
         auto& children = task.target->children;
         children.resize(level.child_blocks.size());
         for (std::size_t i = level.child_blocks.size(); i-- > 0;)
-            pending.push_back({level.child_blocks[i], level.child_context, &children[i]});
+            pending.push_back({level.child_blocks[i], level.child_context, &children[i], std::nullopt});
     }
     return shapes;
+}
+
+// The top-level shape blocks of a slide's first shape tree.
+std::vector<std::string_view> top_level_blocks(std::string_view slide_text, const SlideIndex& index) {
+    constexpr std::string_view tree_close = "</p:spTree>";
+    auto tree = index.shape_tree();
+    if (!tree) return {};
+    std::size_t tag_end = slide_text.find('>', tree->first);
+    if (tag_end == std::string_view::npos) return {};
+    std::size_t content_start = tag_end + 1;
+    std::size_t content_end = tree->second - tree_close.size();
+    if (content_end < content_start) return {};
+    return index.shape_blocks(slide_text.substr(content_start, content_end - content_start));
+}
+
+// One streaming pass over the whole slide for its trimmed texts, which also
+// reads every top-level block that it reads exactly as a pass over the block
+// alone would: from an event starting where the block starts, until an event
+// ends where the block ends. A pass over the block alone fails at an event
+// that runs past the block's end or closes an element opened before the
+// block, so the block's events stop there too. A block whose start falls
+// inside an event of the slide, or that the slide pass does not reach, is
+// left without events.
+std::vector<std::optional<ShapeBlockEvents>> read_slide_and_blocks(std::string_view slide,
+                                                                   std::span<const std::string_view> blocks,
+                                                                   SlideTextCollector& texts) {
+    std::vector<std::optional<ShapeBlockEvents>> read(blocks.size());
+    auto offset_of = [&](std::string_view block) { return static_cast<std::size_t>(block.data() - slide.data()); };
+    XmlStreamReader reader(slide);
+    std::size_t next = 0;  // the first block the pass has not come to
+    std::optional<std::size_t> current;
+    std::size_t current_start = 0;
+    std::size_t current_end = 0;
+    std::size_t base_depth = 0;
+    for (;;) {
+        const std::size_t depth_before = reader.open_depth();
+        Result<XmlEvent> event = reader.next();
+        if (!event || event->kind == XmlEventKind::EndOfInput) break;
+        if (auto trimmed = trim_text_event(*event)) texts.on_event(*trimmed);
+        if (!current) {
+            while (next < blocks.size() && offset_of(blocks[next]) < event->offset) ++next;
+            if (next == blocks.size() || offset_of(blocks[next]) != event->offset) continue;
+            current = next;
+            current_start = event->offset;
+            current_end = event->offset + blocks[next].size();
+            base_depth = depth_before;
+            read[next].emplace(blocks[next]);
+            ++next;
+        }
+        const std::size_t event_end = event->offset + event->raw.size();
+        if (event_end > current_end || reader.open_depth() < base_depth) {
+            current.reset();
+            continue;
+        }
+        // offsets as a pass over the block counts them
+        XmlEvent in_block = *event;
+        in_block.offset -= current_start;
+        read[*current]->on_event(in_block);
+        if (event_end == current_end) current.reset();
+    }
+    return read;
 }
 
 }  // namespace
@@ -321,16 +403,23 @@ ShapeSummary summarize_shape_block(std::string_view block, const std::optional<G
 }
 
 std::vector<ShapeSummary> extract_shapes(std::string_view slide_text, SlideIndex& index) {
-    constexpr std::string_view tree_close = "</p:spTree>";
-    auto tree = index.shape_tree();
-    if (!tree) return {};
-    std::size_t tag_end = slide_text.find('>', tree->first);
-    if (tag_end == std::string_view::npos) return {};
-    std::size_t content_start = tag_end + 1;
-    std::size_t content_end = tree->second - tree_close.size();
-    if (content_end < content_start) return {};
-    auto blocks = index.shape_blocks(slide_text.substr(content_start, content_end - content_start));
-    return summarize_blocks(blocks, std::nullopt, index);
+    return summarize_blocks(top_level_blocks(slide_text, index), std::nullopt, index);
+}
+
+SlideShapesAndText extract_shapes_and_text(std::string_view slide_bytes, const LossyUtf8Text& text,
+                                           SlideIndex& index) {
+    SlideShapesAndText slide;
+    if (!text.is_bytes()) {
+        slide.shapes = extract_shapes(text.view(), index);
+        slide.text = scan_slide_text(slide_bytes);
+        return slide;
+    }
+    auto blocks = top_level_blocks(text.view(), index);
+    SlideTextCollector texts(true);
+    auto read = read_slide_and_blocks(text.view(), blocks, texts);
+    slide.shapes = summarize_blocks(blocks, std::nullopt, index, std::move(read));
+    slide.text = texts.take();
+    return slide;
 }
 
 std::vector<ShapeSummary> extract_shapes(std::string_view slide_bytes) {

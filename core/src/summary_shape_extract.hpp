@@ -20,6 +20,7 @@
 
 #include "models_summary.hpp"
 #include "summary_table_extract.hpp"
+#include "summary_text_extract.hpp"
 
 namespace zandrel {
 
@@ -106,5 +107,19 @@ std::optional<TransformSummary> effective_transform(const std::optional<Transfor
 std::vector<ShapeSummary> extract_shapes(std::string_view slide_bytes);
 // The same on slide text that is already UTF-8, with that text's index.
 std::vector<ShapeSummary> extract_shapes(std::string_view slide_text, SlideIndex& index);
+
+struct SlideShapesAndText {
+    std::vector<ShapeSummary> shapes;
+    SlideTextScan text;
+};
+
+// `extract_shapes(text.view(), index)` and `scan_slide_text(slide_bytes)`
+// together, `text` being the slide bytes read as UTF-8 and `index` its
+// index. Where the bytes are well-formed, one streaming pass serves the texts
+// and every top-level shape whose events it reads exactly as a pass over the
+// shape alone would; other shapes, and group children, get passes of their
+// own.
+SlideShapesAndText extract_shapes_and_text(std::string_view slide_bytes, const LossyUtf8Text& text,
+                                           SlideIndex& index);
 
 }  // namespace zandrel

@@ -11,11 +11,16 @@ namespace zandrel {
 namespace {
 
 ParagraphTag paragraph_tag(std::string_view local_name) {
-    if (local_name == "p") return ParagraphTag::Paragraph;
-    if (local_name == "r") return ParagraphTag::Run;
-    if (local_name == "t") return ParagraphTag::Text;
-    if (local_name == "br") return ParagraphTag::Break;
-    return ParagraphTag::Other;
+    // by length first: nearly every element is longer than two characters
+    if (local_name.size() == 1) {
+        switch (local_name.front()) {
+            case 'p': return ParagraphTag::Paragraph;
+            case 'r': return ParagraphTag::Run;
+            case 't': return ParagraphTag::Text;
+            default: return ParagraphTag::Other;
+        }
+    }
+    return local_name == "br" ? ParagraphTag::Break : ParagraphTag::Other;
 }
 
 bool is_text_element_name(std::string_view name) { return name == "t" || name.ends_with(":t"); }
@@ -42,61 +47,10 @@ std::optional<std::string> owned_value(const std::optional<std::string_view>& va
     return std::string(*value);
 }
 
-template <class Out, class Convert>
-std::vector<std::vector<Out>> convert_values(
-    const std::vector<std::vector<std::optional<std::string_view>>>& values, Convert convert) {
-    std::vector<std::vector<Out>> out;
-    out.reserve(values.size());
-    for (const auto& paragraph : values) {
-        auto& converted = out.emplace_back();
-        converted.reserve(paragraph.size());
-        for (const auto& value : paragraph) converted.push_back(convert(value));
-    }
-    return out;
-}
-
-// The trimmed text elements, plus the element probes of a slide when asked.
 SlideTextScan scan_text_elements(std::string_view xml, bool probe_elements) {
-    SlideTextScan scan;
-    bool in_text = false;
-    std::string collected;
-    for_each_xml_event<XmlTextMode::Trimming>(xml, [&](const XmlEvent& event) {
-        switch (event.kind) {
-            case XmlEventKind::StartElement:
-            case XmlEventKind::EmptyElement:
-                if (probe_elements) {
-                    std::string_view local = event.local_name();
-                    if (local == "transition") scan.has_transition = true;
-                    if (local == "timing") scan.has_timing = true;
-                }
-                // a self-closing text element holds nothing
-                if (event.kind == XmlEventKind::StartElement && is_text_element_name(event.name)) {
-                    in_text = true;
-                    collected.clear();
-                }
-                break;
-            case XmlEventKind::EndElement:
-                if (is_text_element_name(event.name)) {
-                    if (!collected.empty()) scan.texts.push_back(std::move(collected));
-                    collected.clear();
-                    in_text = false;
-                }
-                break;
-            case XmlEventKind::Text:
-            case XmlEventKind::CData:
-                if (in_text)
-                    if (auto text = xml_text_content(event)) collected += *text;
-                break;
-            case XmlEventKind::EntityReference:
-            case XmlEventKind::CharReference:
-                if (in_text)
-                    if (auto text = xml_reference_content(event)) collected += *text;
-                break;
-            default:
-                break;
-        }
-    });
-    return scan;
+    SlideTextCollector collector(probe_elements);
+    for_each_xml_event<XmlTextMode::Trimming>(xml, [&](const XmlEvent& event) { collector.on_event(event); });
+    return collector.take();
 }
 
 constexpr std::array<RunValueSource, 5> shape_run_sources = {{
@@ -119,22 +73,68 @@ std::vector<std::string> extract_text_runs(std::string_view xml) {
 
 SlideTextScan scan_slide_text(std::string_view xml) { return scan_text_elements(xml, true); }
 
-ParagraphEvent::ParagraphEvent(const XmlEvent& event) : event_(event) {
-    if (event.kind == XmlEventKind::StartElement || event.kind == XmlEventKind::EmptyElement ||
-        event.kind == XmlEventKind::EndElement)
-        tag_ = paragraph_tag(event.local_name());
+void SlideTextCollector::on_event(const XmlEvent& event) {
+    switch (event.kind) {
+        case XmlEventKind::StartElement:
+        case XmlEventKind::EmptyElement:
+            if (probe_elements_) {
+                std::string_view local = event.local_name();
+                if (local == "transition") scan_.has_transition = true;
+                if (local == "timing") scan_.has_timing = true;
+            }
+            // a self-closing text element holds nothing
+            if (event.kind == XmlEventKind::StartElement && is_text_element_name(event.name)) {
+                in_text_ = true;
+                collected_.clear();
+            }
+            break;
+        case XmlEventKind::EndElement:
+            if (is_text_element_name(event.name)) {
+                if (!collected_.empty()) scan_.texts.push_back(std::move(collected_));
+                collected_.clear();
+                in_text_ = false;
+            }
+            break;
+        case XmlEventKind::Text:
+        case XmlEventKind::CData:
+        case XmlEventKind::EntityReference:
+        case XmlEventKind::CharReference:
+            if (in_text_) {
+                ParagraphEvent piece(event);
+                if (auto text = piece.content()) collected_ += *text;
+            }
+            break;
+        default:
+            break;
+    }
 }
 
-const std::optional<std::string>& ParagraphEvent::content() {
-    if (!decoded_) {
-        decoded_ = true;
-        // CDATA is character data like any other (some writers put every
-        // run's text in a CDATA section)
-        if (event_.kind == XmlEventKind::Text || event_.kind == XmlEventKind::CData)
-            content_ = xml_text_content(event_);
-        else if (event_.is_reference())
-            content_ = xml_reference_content(event_);
+ParagraphEvent::ParagraphEvent(const XmlEvent& event) : event_(event) {
+    if (event.kind == XmlEventKind::StartElement || event.kind == XmlEventKind::EmptyElement ||
+        event.kind == XmlEventKind::EndElement) {
+        local_name_ = event.local_name();
+        tag_ = paragraph_tag(local_name_);
     }
+}
+
+std::optional<std::string_view> ParagraphEvent::content() {
+    if (decoded_) return content_;
+    decoded_ = true;
+    // CDATA is character data like any other (some writers put every run's
+    // text in a CDATA section)
+    if (event_.kind == XmlEventKind::Text || event_.kind == XmlEventKind::CData) {
+        std::string_view piece = event_.content;
+        // only line-end normalisation would change a piece, so most pieces
+        // are their own content and need no copy
+        if (!piece.empty() && piece.find('\r') == std::string_view::npos) {
+            if (is_valid_utf8(piece)) content_ = piece;
+            return content_;
+        }
+        decoded_text_ = xml_text_content(event_);
+    } else if (event_.is_reference()) {
+        decoded_text_ = xml_reference_content(event_);
+    }
+    if (decoded_text_) content_ = *decoded_text_;
     return content_;
 }
 
@@ -149,7 +149,7 @@ void ParagraphTextCollector::on_event(ParagraphEvent& event) {
     } else if (event.opens(T::Break)) {
         if (list_.in_paragraph) list_.current.push_back('\v');
     } else if (list_.in_paragraph && in_text_) {
-        if (const auto& text = event.content()) list_.current += *text;
+        if (auto text = event.content()) list_.current += *text;
     }
 }
 
@@ -167,7 +167,7 @@ void RunTextCollector::on_event(ParagraphEvent& event) {
         collected_.clear();
         in_text_ = false;
     } else if (list_.in_paragraph && in_text_) {
-        if (const auto& text = event.content()) collected_ += *text;
+        if (auto text = event.content()) collected_ += *text;
     }
 }
 
@@ -179,18 +179,18 @@ void RunListCollector<N>::on_event(ParagraphEvent& event) {
         in_paragraph_ = true;
         run_count_ = 0;
         breaks_.clear();
-        for (auto& current : current_) current.clear();
+        // drop what an unfinished paragraph before this one stored
+        for (auto& values : values_) values.resize(paragraph_begin_);
     } else if (event.is(K::EmptyElement, T::Paragraph)) {
+        // an empty paragraph ahead of whatever the open one has stored
         line_breaks_.emplace_back();
-        for (auto& values : values_) values.emplace_back();
+        paragraph_ends_.push_back(paragraph_begin_);
     } else if (event.is(K::EndElement, T::Paragraph)) {
         if (!in_paragraph_) return;
         line_breaks_.push_back(std::move(breaks_));
         breaks_.clear();
-        for (std::size_t i = 0; i < N; ++i) {
-            values_[i].push_back(std::move(current_[i]));
-            current_[i].clear();
-        }
+        paragraph_begin_ = values_[0].size();
+        paragraph_ends_.push_back(paragraph_begin_);
         in_paragraph_ = false;
     } else if (event.is(K::StartElement, T::Run)) {
         if (!in_paragraph_) return;
@@ -209,13 +209,13 @@ void RunListCollector<N>::on_event(ParagraphEvent& event) {
         // one entry per text element that received content, so the values
         // stay aligned with the runs the break positions count
         if (in_text_ && text_has_content_)
-            for (std::size_t i = 0; i < N; ++i) current_[i].push_back(remembered_[i]);
+            for (std::size_t i = 0; i < N; ++i) values_[i].push_back(remembered_[i]);
         in_text_ = false;
     } else if (event.opens(T::Break)) {
         if (in_paragraph_) breaks_.push_back(run_count_);
     } else if (event.event().is_element_start()) {
         if (!in_run_) return;
-        std::string_view local = event.event().local_name();
+        std::string_view local = event.local_name();
         std::array<bool, N> wanted{};
         bool any = false;
         for (std::size_t i = 0; i < N; ++i) {
@@ -263,7 +263,7 @@ std::vector<std::vector<std::optional<std::string>>> extract_paragraph_run_text_
         ParagraphEvent paragraph_event(event);
         collector.on_event(paragraph_event);
     });
-    return convert_values<std::optional<std::string>>(collector.take_values(0), owned_value);
+    return collector.take_values(0, owned_value);
 }
 
 ParagraphListCollector::ParagraphListCollector() : run_lists_(shape_run_sources) {}
@@ -280,11 +280,11 @@ ParagraphLists ParagraphListCollector::take() {
     lists.paragraphs = paragraphs_.take();
     lists.runs = runs_.take();
     lists.line_breaks = run_lists_.take_line_breaks();
-    lists.bold = convert_values<std::optional<bool>>(run_lists_.take_values(0), switch_value);
-    lists.italic = convert_values<std::optional<bool>>(run_lists_.take_values(1), switch_value);
-    lists.underline = convert_values<std::optional<bool>>(run_lists_.take_values(2), underline_value);
-    lists.font_size = convert_values<std::optional<std::int64_t>>(run_lists_.take_values(3), font_size_value);
-    lists.font_name = convert_values<std::optional<std::string>>(run_lists_.take_values(4), owned_value);
+    lists.bold = run_lists_.take_values(0, switch_value);
+    lists.italic = run_lists_.take_values(1, switch_value);
+    lists.underline = run_lists_.take_values(2, underline_value);
+    lists.font_size = run_lists_.take_values(3, font_size_value);
+    lists.font_name = run_lists_.take_values(4, owned_value);
     return lists;
 }
 

@@ -30,6 +30,8 @@ class LossyUtf8Text {
 public:
     explicit LossyUtf8Text(std::string_view bytes);
     std::string_view view() const { return decoded_ ? std::string_view(*decoded_) : bytes_; }
+    // Whether the view is the bytes themselves (they are well-formed).
+    bool is_bytes() const { return !decoded_; }
 
 private:
     std::string_view bytes_;
@@ -62,6 +64,21 @@ struct SlideTextScan {
 };
 SlideTextScan scan_slide_text(std::string_view xml);
 
+// `scan_slide_text` (or, without the probes, `extract_text_runs`) as a
+// collector of the events of a trimming pass (see `trim_text_event`).
+class SlideTextCollector {
+public:
+    explicit SlideTextCollector(bool probe_elements) : probe_elements_(probe_elements) {}
+    void on_event(const XmlEvent& event);
+    SlideTextScan take() { return std::move(scan_); }
+
+private:
+    bool probe_elements_;
+    bool in_text_ = false;
+    std::string collected_;
+    SlideTextScan scan_;
+};
+
 // One text per paragraph: its text pieces and references joined, each line
 // break as U+000B; a self-closing paragraph gives "".
 std::vector<std::string> extract_paragraph_texts(std::string_view text);
@@ -74,26 +91,34 @@ std::vector<std::vector<std::optional<std::string>>> extract_paragraph_run_text_
 
 enum class ParagraphTag : std::uint8_t { Other, Paragraph, Run, Text, Break };
 
-// One event as the paragraph collectors see it: its role by local name, and
-// the text it contributes, decoded at most once however many ask.
+// One event as the paragraph collectors see it: its local name and role,
+// found once, and the text it contributes, decoded at most once however many
+// ask.
 class ParagraphEvent {
 public:
     explicit ParagraphEvent(const XmlEvent& event);
 
     const XmlEvent& event() const { return event_; }
     ParagraphTag tag() const { return tag_; }
+    // Elements only; empty for other events.
+    std::string_view local_name() const { return local_name_; }
     bool is(XmlEventKind kind, ParagraphTag tag) const { return event_.kind == kind && tag_ == tag; }
     // Start or self-closing element of that role.
     bool opens(ParagraphTag tag) const { return event_.is_element_start() && tag_ == tag; }
-    // The text of a text piece (text or CDATA) or reference; none for other
-    // events and for pieces without content (empty, or not UTF-8).
-    const std::optional<std::string>& content();
+    // The text of a text piece (text or CDATA) or reference
+    // (`xml_text_content`, `xml_reference_content`); none for other events
+    // and for pieces without content (empty, or not UTF-8). A view into the
+    // event's text where that is the content already (no carriage return),
+    // otherwise into this object.
+    std::optional<std::string_view> content();
 
 private:
     const XmlEvent& event_;
+    std::string_view local_name_;
     ParagraphTag tag_ = ParagraphTag::Other;
     bool decoded_ = false;
-    std::optional<std::string> content_;
+    std::optional<std::string_view> content_;
+    std::optional<std::string> decoded_text_;
 };
 
 // The bookkeeping the paragraph collectors share: a paragraph start opens a
@@ -157,16 +182,30 @@ struct RunValueSource {
 
 // Per paragraph, the line-break positions (text-bearing runs before each
 // break) and, per text-bearing run, the value of each source. Values are
-// views into the text the events come from.
+// views into the text the events come from until they are taken.
 template <std::size_t N>
 class RunListCollector {
 public:
-    using Values = std::vector<std::vector<std::optional<std::string_view>>>;
+    using Value = std::optional<std::string_view>;
 
     explicit RunListCollector(std::array<RunValueSource, N> sources) : sources_(sources) {}
     void on_event(ParagraphEvent& event);
     std::vector<std::vector<std::uint64_t>> take_line_breaks() { return std::move(line_breaks_); }
-    Values take_values(std::size_t source) { return std::move(values_[source]); }
+    // Per paragraph, per text-bearing run, `convert(value)` of the source's
+    // value.
+    template <class Convert>
+    auto take_values(std::size_t source, Convert convert) const {
+        std::vector<std::vector<decltype(convert(Value()))>> paragraphs;
+        paragraphs.reserve(paragraph_ends_.size());
+        std::size_t begin = 0;
+        for (std::size_t end : paragraph_ends_) {
+            auto& converted = paragraphs.emplace_back();
+            converted.reserve(end - begin);
+            for (std::size_t i = begin; i < end; ++i) converted.push_back(convert(values_[source][i]));
+            begin = end;
+        }
+        return paragraphs;
+    }
 
 private:
     std::array<RunValueSource, N> sources_;
@@ -178,9 +217,14 @@ private:
     std::uint64_t run_count_ = 0;
     std::vector<std::uint64_t> breaks_;
     std::vector<std::vector<std::uint64_t>> line_breaks_;
-    std::array<std::optional<std::string_view>, N> remembered_{};
-    std::array<std::vector<std::optional<std::string_view>>, N> current_{};
-    std::array<Values, N> values_{};
+    std::array<Value, N> remembered_{};
+    // Every stored value of a source in one list, cut into paragraphs by
+    // `paragraph_ends_`, so a paragraph costs no list of its own until the
+    // values are taken; values of an unfinished paragraph lie past the last
+    // end and are never taken.
+    std::array<std::vector<Value>, N> values_{};
+    std::vector<std::size_t> paragraph_ends_;
+    std::size_t paragraph_begin_ = 0;
 };
 
 // Every paragraph-level list of a shape summary.

@@ -147,12 +147,18 @@ std::optional<Result<XmlAttribute>> XmlAttributeIterator::next() {
     return Result<XmlAttribute>(XmlAttribute{key, text_.substr(p + 1, close - p - 1), quote});
 }
 
-std::string_view xml_local_name(std::string_view qualified_name) {
-    const std::size_t colon = qualified_name.rfind(':');
-    return colon == std::string_view::npos ? qualified_name : qualified_name.substr(colon + 1);
-}
-
 // ---- reader -----------------------------------------------------------------
+
+std::optional<XmlEvent> trim_text_event(const XmlEvent& event) {
+    if (event.kind != XmlEventKind::Text) return event;
+    const std::string_view trimmed = trim_xml_space(event.content);
+    if (trimmed.empty()) return std::nullopt;
+    XmlEvent out = event;
+    out.offset += static_cast<std::size_t>(trimmed.data() - event.content.data());
+    out.raw = trimmed;
+    out.content = trimmed;
+    return out;
+}
 
 template <XmlTextMode Mode>
 ZandrelError BasicXmlReader<Mode>::fail(std::string message) {
@@ -175,19 +181,17 @@ Result<XmlEvent> BasicXmlReader<Mode>::next() {
         if (const void* amp = std::memchr(data + start, '&', end - start))
             end = static_cast<std::size_t>(static_cast<const char*>(amp) - data);
         position_ = end;
-        std::string_view piece = text_.substr(start, end - start);
-        std::size_t offset = start;
-        if constexpr (Mode == XmlTextMode::Trimming) {
-            const std::string_view trimmed = trim_xml_space(piece);
-            if (trimmed.empty()) continue;
-            offset += static_cast<std::size_t>(trimmed.data() - piece.data());
-            piece = trimmed;
-        }
+        const std::string_view piece = text_.substr(start, end - start);
         XmlEvent event;
         event.kind = XmlEventKind::Text;
         event.raw = piece;
         event.content = piece;
-        event.offset = offset;
+        event.offset = start;
+        if constexpr (Mode == XmlTextMode::Trimming) {
+            std::optional<XmlEvent> trimmed = trim_text_event(event);
+            if (!trimmed) continue;
+            return *trimmed;
+        }
         return event;
     }
     XmlEvent end;

@@ -91,7 +91,12 @@ private:
 };
 
 // The part of a qualified name after its last ":" (the whole name without).
-std::string_view xml_local_name(std::string_view qualified_name);
+// Inline: every element event of a summary pass asks for it.
+inline std::string_view xml_local_name(std::string_view qualified_name) {
+    for (std::size_t end = qualified_name.size(); end > 0; --end)
+        if (qualified_name[end - 1] == ':') return {qualified_name.data() + end, qualified_name.size() - end};
+    return qualified_name;
+}
 
 struct XmlEvent {
     XmlEventKind kind = XmlEventKind::EndOfInput;
@@ -151,6 +156,13 @@ private:
     std::vector<std::string_view> open_names_;
     std::optional<ZandrelError> failure_;
 };
+
+// An event of the streaming reader as the trimming reader delivers it: a
+// text piece with its leading and trailing XML whitespace removed (`raw`,
+// `content` and `offset` moved in with it), none when nothing is left; any
+// other event unchanged. Lets one streaming pass also serve a reader of
+// trimmed text.
+std::optional<XmlEvent> trim_text_event(const XmlEvent& event);
 
 using XmlStreamReader = BasicXmlReader<XmlTextMode::Streaming>;
 using XmlTrimmingReader = BasicXmlReader<XmlTextMode::Trimming>;

@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "json_output.hpp"
+#include "package_reader.hpp"
+#include "package_slide_order.hpp"
 #include "summary_shape_extract.hpp"
+#include "test_support.hpp"
 #include "xml_tag_scan.hpp"
 
 namespace zandrel {
@@ -378,6 +381,90 @@ TEST(SummaryShapeTest, MalformedBlockKeepsWhatWasReadBeforeTheFault) {
     EXPECT_EQ(shape.paragraphs, (Strings{"ok"}));
     EXPECT_EQ(shape.transform, (TransformSummary{1, 2, 3, 4}));
     EXPECT_EQ(shape.id, "2");
+}
+
+// The one pass over a slide gives what a pass per shape and a trimming pass
+// over the whole slide give.
+void expect_one_pass_agrees(std::string_view bytes) {
+    LossyUtf8Text text(bytes);
+    SlideIndex index(text.view());
+    SlideShapesAndText both = extract_shapes_and_text(bytes, text, index);
+    SlideTextScan scan = scan_slide_text(bytes);
+    EXPECT_EQ(both.shapes, extract_shapes(bytes));
+    EXPECT_EQ(both.text.texts, scan.texts);
+    EXPECT_EQ(both.text.has_transition, scan.has_transition);
+    EXPECT_EQ(both.text.has_timing, scan.has_timing);
+}
+
+std::string slide_with(const std::string& shapes, const std::string& after = "") {
+    return "<p:sld><p:cSld><p:spTree><p:nvGrpSpPr><p:cNvPr id=\"1\" name=\"\"/></p:nvGrpSpPr><p:grpSpPr/>" +
+           shapes + "</p:spTree></p:cSld>" + after + "</p:sld>";
+}
+
+TEST(SummaryShapeTest, OnePassOverTheSlideAgreesWithAPassPerShape) {
+    const std::string grouped = group(5, "<p:grpSpPr>" + group_xfrm(10, 20, 40, 20, "<a:chOff x=\"0\" y=\"0\"/>") +
+                                             "</p:grpSpPr>",
+                                      text_shape(6, "inner", xfrm(2, 2, 4, 4)) + text_shape(7, "two"));
+    const std::string table = table_frame(8, "<a:tr h=\"1\">" + cell(para("c")) + "</a:tr>");
+    const struct {
+        const char* label;
+        std::string slide;
+    } cases[] = {
+        {"shapes, a group, a table and the probes",
+         slide_with(text_shape(2, " padded &amp; more ", xfrm(1, 2, 3, 4)) + grouped + table,
+                    "<p:transition/><p:timing/>")},
+        // the slide pass reads this shape as a comment; the shape scan does not
+        {"a shape inside a comment", slide_with("<!-- " + text_shape(2, "hidden") + " -->" + text_shape(3, "seen"))},
+        // the shape's end tag is found inside a CDATA section, which the
+        // slide pass reads past the shape's end
+        {"an end tag inside CDATA",
+         slide_with("<p:sp><p:txBody><a:p><a:r><a:t>a<![CDATA[</p:sp>]]></a:t></a:r></a:p></p:txBody></p:sp>" +
+                    text_shape(3, "after"))},
+        // the self-closing start counts as an opening, so the block runs on
+        // past the end of the element around it, where a pass over the
+        // block alone stops
+        {"a block closing an element opened before it",
+         slide_with("<a:w><p:sp/></a:w>" + para("z") + "</p:sp>" + text_shape(3, "after"))},
+        {"a parse error after the first shape",
+         slide_with(text_shape(2, "before") + "<a:x></a:y>" + text_shape(3, "after"))},
+        {"a parse error inside a shape",
+         slide_with("<p:sp><p:txBody><a:p><a:r><a:t>ok</a:t></a:r></a:p><a:p><a:t>no</a:r></a:p></p:txBody></p:sp>" +
+                    text_shape(3, "after"))},
+        {"text that is not UTF-8", slide_with(text_shape(2, "bad\xff") + text_shape(3, "ok"))},
+        {"no shape tree", "<p:sld><a:t>loose</a:t></p:sld>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        expect_one_pass_agrees(c.slide);
+    }
+    // and the one pass is not trivially empty: children keep their place
+    const std::string slide = cases[0].slide;
+    LossyUtf8Text text(slide);
+    SlideIndex index(text.view());
+    auto both = extract_shapes_and_text(slide, text, index);
+    ASSERT_EQ(both.shapes.size(), 3u);
+    ASSERT_EQ(both.shapes[1].children.size(), 2u);
+    EXPECT_EQ(both.shapes[1].children[0].effective_transform, (TransformSummary{12, 22, 4, 4}));
+    EXPECT_EQ(both.text.texts, (Strings{"padded&more", "inner", "two", "c"}));
+}
+
+TEST(SummaryShapeTest, OnePassAgreesOnEveryCorpusSlide) {
+    ZANDREL_REQUIRE_CORPUS();
+    std::size_t slides = 0;
+    for (const auto& deck : testing::valid_corpus_decks()) {
+        auto archive = open_package(deck.string());
+        ASSERT_TRUE(archive.ok()) << deck;
+        auto parts = slide_parts(*archive);
+        ASSERT_TRUE(parts.ok()) << deck;
+        for (const auto& part : *parts) {
+            auto bytes = read_archive_bytes(*archive, part);
+            ASSERT_TRUE(bytes.ok() && bytes->has_value()) << deck << " " << part;
+            SCOPED_TRACE(deck.string() + " " + part);
+            expect_one_pass_agrees(**bytes);
+            ++slides;
+        }
+    }
+    EXPECT_GT(slides, 500u);
 }
 
 // What a scan of the slice alone gives, written out plainly.

@@ -53,6 +53,17 @@ TEST(SummaryTextTest, SelfClosingParagraphGivesEmptyEntriesInEveryList) {
     EXPECT_EQ(lists.font_name, (Names{{}, {std::nullopt}}));
 }
 
+// The empty paragraph is listed when it closes, ahead of the open paragraph
+// around it, which keeps the runs it had before.
+TEST(SummaryTextTest, SelfClosingParagraphInsideAnOpenOneIsListedFirst) {
+    auto lists = lists_of(body("<a:p><a:r><a:rPr b=\"1\"/><a:t>x</a:t></a:r><a:p/>"
+                               "<a:r><a:rPr b=\"0\"/><a:t>y</a:t></a:r></a:p>"));
+    EXPECT_EQ(lists.paragraphs, (Strings{"", "xy"}));
+    EXPECT_EQ(lists.runs, (std::vector<Strings>{{}, {"x", "y"}}));
+    EXPECT_EQ(lists.line_breaks, (Breaks{{}, {}}));
+    EXPECT_EQ(lists.bold, (Flags{{}, {true, false}}));
+}
+
 TEST(SummaryTextTest, RunsWithoutTextContentAreNotCounted) {
     auto lists = lists_of(body("<a:p><a:r><a:rPr b=\"1\"/><a:t/></a:r><a:r><a:rPr i=\"1\"/><a:t></a:t></a:r>"
                                "<a:br/><a:r><a:rPr u=\"sng\"/><a:t>x</a:t></a:r></a:p>"));
