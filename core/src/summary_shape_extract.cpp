@@ -100,6 +100,7 @@ public:
           properties_hold_offsets_(properties_name_ == "p:xfrm") {}
 
     void on_event(const XmlEvent& event) {
+        if (stage_ == Stage::Done) return;
         std::size_t level = 0;  // 1 is the shape element itself
         switch (event.kind) {
             case XmlEventKind::StartElement: level = ++depth_; break;

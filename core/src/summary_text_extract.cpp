@@ -10,17 +10,21 @@
 namespace zandrel {
 namespace {
 
-ParagraphTag paragraph_tag(std::string_view local_name) {
-    // by length first: nearly every element is longer than two characters
-    if (local_name.size() == 1) {
-        switch (local_name.front()) {
+// The role of an element by its qualified name, without finding the whole
+// local name: the roles' local names are one or two characters long.
+ParagraphTag paragraph_tag(std::string_view name) {
+    const std::size_t size = name.size();
+    if (size == 0) return ParagraphTag::Other;
+    if (size == 1 || name[size - 2] == ':') {
+        switch (name.back()) {
             case 'p': return ParagraphTag::Paragraph;
             case 'r': return ParagraphTag::Run;
             case 't': return ParagraphTag::Text;
             default: return ParagraphTag::Other;
         }
     }
-    return local_name == "br" ? ParagraphTag::Break : ParagraphTag::Other;
+    if (name.ends_with("br") && (size == 2 || name[size - 3] == ':')) return ParagraphTag::Break;
+    return ParagraphTag::Other;
 }
 
 bool is_text_element_name(std::string_view name) { return name == "t" || name.ends_with(":t"); }
@@ -111,10 +115,8 @@ void SlideTextCollector::on_event(const XmlEvent& event) {
 
 ParagraphEvent::ParagraphEvent(const XmlEvent& event) : event_(event) {
     if (event.kind == XmlEventKind::StartElement || event.kind == XmlEventKind::EmptyElement ||
-        event.kind == XmlEventKind::EndElement) {
-        local_name_ = event.local_name();
-        tag_ = paragraph_tag(local_name_);
-    }
+        event.kind == XmlEventKind::EndElement)
+        tag_ = paragraph_tag(event.name);
 }
 
 std::optional<std::string_view> ParagraphEvent::content() {
@@ -175,6 +177,13 @@ template <std::size_t N>
 void RunListCollector<N>::on_event(ParagraphEvent& event) {
     using K = XmlEventKind;
     using T = ParagraphTag;
+    if (event.tag() == T::Other) {
+        // run properties and fonts are the only other elements that count
+        if (event.event().is_element_start()) {
+            if (in_run_) remember_values(event.event());
+            return;
+        }
+    }
     if (event.is(K::StartElement, T::Paragraph)) {
         in_paragraph_ = true;
         run_count_ = 0;
@@ -214,33 +223,37 @@ void RunListCollector<N>::on_event(ParagraphEvent& event) {
     } else if (event.opens(T::Break)) {
         if (in_paragraph_) breaks_.push_back(run_count_);
     } else if (event.event().is_element_start()) {
-        if (!in_run_) return;
-        std::string_view local = event.local_name();
-        std::array<bool, N> wanted{};
-        bool any = false;
-        for (std::size_t i = 0; i < N; ++i) {
-            if (local != sources_[i].element) continue;
-            wanted[i] = true;
-            remembered_[i] = std::nullopt;
-            any = true;
-        }
-        if (!any) return;
-        // `drawingml_attribute` for every wanted name in one walk over the
-        // attributes: run properties are asked for four of them
-        XmlAttributeIterator attributes = event.event().attribute_iterator();
-        while (auto item = attributes.next()) {
-            if (!*item) continue;
-            std::string_view key = xml_local_name((*item)->key);
-            for (std::size_t i = 0; i < N; ++i) {
-                if (!wanted[i] || key != sources_[i].attribute) continue;
-                std::string_view raw = (*item)->raw_value;
-                remembered_[i] = is_valid_utf8(raw) ? raw : std::string_view();
-                wanted[i] = false;
-            }
-        }
+        if (in_run_) remember_values(event.event());
     } else if (in_run_ && in_text_ && event.content()) {
         run_has_text_ = true;
         text_has_content_ = true;
+    }
+}
+
+template <std::size_t N>
+void RunListCollector<N>::remember_values(const XmlEvent& element) {
+    std::string_view local = element.local_name();
+    std::array<bool, N> wanted{};
+    bool any = false;
+    for (std::size_t i = 0; i < N; ++i) {
+        if (local != sources_[i].element) continue;
+        wanted[i] = true;
+        remembered_[i] = std::nullopt;
+        any = true;
+    }
+    if (!any) return;
+    // `drawingml_attribute` for every wanted name in one walk over the
+    // attributes: run properties are asked for four of them
+    XmlAttributeIterator attributes = element.attribute_iterator();
+    while (auto item = attributes.next()) {
+        if (!*item) continue;
+        std::string_view key = xml_local_name((*item)->key);
+        for (std::size_t i = 0; i < N; ++i) {
+            if (!wanted[i] || key != sources_[i].attribute) continue;
+            std::string_view raw = (*item)->raw_value;
+            remembered_[i] = is_valid_utf8(raw) ? raw : std::string_view();
+            wanted[i] = false;
+        }
     }
 }
 
@@ -270,6 +283,13 @@ ParagraphListCollector::ParagraphListCollector() : run_lists_(shape_run_sources)
 
 void ParagraphListCollector::on_event(const XmlEvent& event) {
     ParagraphEvent paragraph_event(event);
+    // Most events are elements of no paragraph role; of those only starts
+    // matter, and only to the run values (run properties, fonts).
+    if (paragraph_event.tag() == ParagraphTag::Other && !event.is_reference() && event.kind != XmlEventKind::Text &&
+        event.kind != XmlEventKind::CData) {
+        if (event.is_element_start()) run_lists_.on_event(paragraph_event);
+        return;
+    }
     paragraphs_.on_event(paragraph_event);
     runs_.on_event(paragraph_event);
     run_lists_.on_event(paragraph_event);

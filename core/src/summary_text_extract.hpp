@@ -91,8 +91,8 @@ std::vector<std::vector<std::optional<std::string>>> extract_paragraph_run_text_
 
 enum class ParagraphTag : std::uint8_t { Other, Paragraph, Run, Text, Break };
 
-// One event as the paragraph collectors see it: its local name and role,
-// found once, and the text it contributes, decoded at most once however many
+// One event as the paragraph collectors see it: its role, found once, and
+// the text it contributes, decoded at most once however many
 // ask.
 class ParagraphEvent {
 public:
@@ -100,8 +100,6 @@ public:
 
     const XmlEvent& event() const { return event_; }
     ParagraphTag tag() const { return tag_; }
-    // Elements only; empty for other events.
-    std::string_view local_name() const { return local_name_; }
     bool is(XmlEventKind kind, ParagraphTag tag) const { return event_.kind == kind && tag_ == tag; }
     // Start or self-closing element of that role.
     bool opens(ParagraphTag tag) const { return event_.is_element_start() && tag_ == tag; }
@@ -114,7 +112,6 @@ public:
 
 private:
     const XmlEvent& event_;
-    std::string_view local_name_;
     ParagraphTag tag_ = ParagraphTag::Other;
     bool decoded_ = false;
     std::optional<std::string_view> content_;
@@ -208,6 +205,10 @@ public:
     }
 
 private:
+    // Remembers the values a start of an element of no paragraph role gives
+    // inside a run.
+    void remember_values(const XmlEvent& element);
+
     std::array<RunValueSource, N> sources_;
     bool in_paragraph_ = false;
     bool in_run_ = false;

@@ -1,6 +1,11 @@
 #include "xml_tokenizer.hpp"
 
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace zandrel {
 namespace {
@@ -35,6 +40,32 @@ bool is_name_char(char c) {
     default:
         return true;
     }
+}
+
+// The bytes that end a stretch of a start tag outside quoted values: its
+// end, a quote opening a value, or a "<" that breaks it.
+bool is_tag_stop(char c) { return c == '>' || c == '<' || c == '"' || c == '\''; }
+
+// Offset of the first tag stop at or after `from`, `size` when there is none.
+// Start tags are most of a part's bytes, so sixteen bytes are tested at once
+// where the processor allows; nothing past `size` is read.
+std::size_t find_tag_stop(const char* data, std::size_t from, std::size_t size) {
+#if defined(__SSE2__)
+    const __m128i gt = _mm_set1_epi8('>');
+    const __m128i lt = _mm_set1_epi8('<');
+    const __m128i double_quote = _mm_set1_epi8('"');
+    const __m128i single_quote = _mm_set1_epi8('\'');
+    for (; from + 16 <= size; from += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + from));
+        const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, gt), _mm_cmpeq_epi8(block, lt)),
+                                          _mm_or_si128(_mm_cmpeq_epi8(block, double_quote),
+                                                       _mm_cmpeq_epi8(block, single_quote)));
+        if (const int mask = _mm_movemask_epi8(hits))
+            return from + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask)));
+    }
+#endif
+    while (from < size && !is_tag_stop(data[from])) ++from;
+    return from;
 }
 
 bool is_reference_name_char(char c) {
@@ -110,13 +141,14 @@ std::optional<Result<XmlAttribute>> XmlAttributeIterator::next() {
     };
 
     const std::size_t key_start = p;
-    while (p < size && !is_xml_space(text_[p]) && text_[p] != '=') ++p;
+    bool invalid_key = false;  // a quote, "<" or ">" in it
+    for (; p < size && !is_xml_space(text_[p]) && text_[p] != '='; ++p) invalid_key |= is_tag_stop(text_[p]);
     const std::string_view key = text_.substr(key_start, p - key_start);
     if (key.empty()) {
         resync(p + 1);
         return Result<XmlAttribute>(ZandrelError::xml("attribute without a name"));
     }
-    if (key.find_first_of("\"'<>") != std::string_view::npos) {
+    if (invalid_key) {
         // a quote in the key opened a quoted section for the tag scanner too;
         // skipping from the key's start pairs the quotes the same way
         resync(key_start);
@@ -230,17 +262,14 @@ Result<XmlEvent> BasicXmlReader<Mode>::read_start_tag(std::size_t start) {
     // Find the closing ">" outside quoted values; a "<" outside quotes means
     // the tag was never closed.
     for (;;) {
+        p = find_tag_stop(data, p, size);
         if (p >= size) return fail("unexpected end of input inside start tag" + offset_suffix(start));
         const char c = data[p];
         if (c == '>') break;
-        if (c == '"' || c == '\'') {
-            const void* close = std::memchr(data + p + 1, c, size - p - 1);
-            if (!close) return fail("unexpected end of input inside start tag" + offset_suffix(start));
-            p = static_cast<std::size_t>(static_cast<const char*>(close) - data) + 1;
-            continue;
-        }
         if (c == '<') return fail("unexpected '<' inside tag" + offset_suffix(start));
-        ++p;
+        const void* close = std::memchr(data + p + 1, c, size - p - 1);
+        if (!close) return fail("unexpected end of input inside start tag" + offset_suffix(start));
+        p = static_cast<std::size_t>(static_cast<const char*>(close) - data) + 1;
     }
     const std::size_t gt = p;
     const bool empty = data[gt - 1] == '/';
