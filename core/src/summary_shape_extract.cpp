@@ -431,36 +431,35 @@ std::vector<ShapeSummary> extract_shapes(std::string_view slide_bytes) {
 
 namespace {
 
-constexpr std::array<std::string_view, 8> slide_tags = {"p:sp",    "p:pic",   "p:graphicFrame",      "p:grpSp",
-                                                        "p:cxnSp", "p:spTree", "mc:AlternateContent", "a:tbl"};
+constexpr std::array<std::string_view, 9> slide_tags = {"p:sp",    "p:pic",    "p:graphicFrame",      "p:grpSp", "p:cxnSp",
+                                                        "p:spTree", "mc:AlternateContent", "a:tbl",  "p:ph"};
 
 }  // namespace
 
 SlideIndex::SlideIndex(std::string_view slide) : slide_(slide), tags_(slide, slide_tags), tables_(tags_) {
     constexpr std::array<std::string_view, 3> id_names = {"embed=\"", "link=\"", "id=\""};
-    // Every pattern holds a colon at a fixed place, so one sweep over the
-    // colons finds them all.
+    // Both patterns hold a colon at a fixed place, so one sweep over the
+    // colons finds them all; the byte after a colon rules most out at once
+    // (every prefixed name in the markup has a colon).
     const char* data = slide.data();
     const std::size_t size = slide.size();
-    for (std::size_t colon = 0; colon < size; ++colon) {
+    for (std::size_t colon = 0; colon + 1 < size; ++colon) {
         const void* hit = std::memchr(data + colon, ':', size - colon);
         if (!hit) break;
         colon = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
-        std::string_view after = slide.substr(colon + 1);
-        if (after.starts_with("chart")) charts_.push_back(colon);
-        if (colon >= 1 && data[colon - 1] == 'r') {
-            for (std::string_view name : id_names) {
-                if (!after.starts_with(name)) continue;
-                std::size_t value_start = colon + 1 + name.size();
-                std::size_t value_end = slide.find('"', value_start);
-                if (value_end != std::string_view::npos) ids_.push_back({colon - 1, value_start, value_end});
-            }
+        const char next = colon + 1 < size ? data[colon + 1] : '\0';
+        if (next != 'c' && next != 'e' && next != 'l' && next != 'i') continue;
+        const std::string_view after(data + colon + 1, size - colon - 1);
+        if (next == 'c') {
+            if (after.starts_with("chart")) charts_.push_back(colon);
+            continue;
         }
-        if (colon >= 2 && data[colon - 2] == '<' && data[colon - 1] == 'p' && after.starts_with("ph")) {
-            // the name-boundary rule of find_tag_start, asked at this spot only
-            std::size_t start = colon - 2;
-            std::string_view around = slide.substr(0, std::min(size, start + 9));
-            if (find_tag_start(around, start, "p:ph") == start) placeholders_.push_back(start);
+        if (colon == 0 || data[colon - 1] != 'r') continue;
+        for (std::string_view name : id_names) {
+            if (!after.starts_with(name)) continue;
+            std::size_t value_start = colon + 1 + name.size();
+            std::size_t value_end = slide.find('"', value_start);
+            if (value_end != std::string_view::npos) ids_.push_back({colon - 1, value_start, value_end});
         }
     }
 }
@@ -485,9 +484,8 @@ std::optional<std::pair<std::size_t, std::size_t>> SlideIndex::shape_tree() cons
 
 std::optional<std::string_view> SlideIndex::placeholder_tag(std::string_view block) const {
     auto [start, end] = bounds(block);
-    auto first = std::lower_bound(placeholders_.begin(), placeholders_.end(), start);
-    // the boundary character after the name must lie inside the block too
-    if (first == placeholders_.end() || *first + 5 >= end) return std::nullopt;
+    auto first = tags_.find_tag_start("p:ph", start, end);
+    if (!first) return std::nullopt;
     std::size_t tag_end = slide_.find('>', *first);
     if (tag_end == std::string_view::npos || tag_end >= end) return std::nullopt;
     return slide_.substr(*first, tag_end + 1 - *first);

@@ -75,7 +75,6 @@ private:
     std::string_view slide_;
     TagIndex tags_;
     TableCache tables_;
-    std::vector<std::size_t> placeholders_;
     std::vector<std::size_t> charts_;
     std::vector<IdValue> ids_;  // in text order
 };

@@ -49,7 +49,7 @@ bool is_tag_stop(char c) { return c == '>' || c == '<' || c == '"' || c == '\'';
 // Offset of the first tag stop at or after `from`, `size` when there is none.
 // Start tags are most of a part's bytes, so sixteen bytes are tested at once
 // where the processor allows; nothing past `size` is read.
-std::size_t find_tag_stop(const char* data, std::size_t from, std::size_t size) {
+inline std::size_t find_tag_stop(const char* data, std::size_t from, std::size_t size) {
 #if defined(__SSE2__)
     const __m128i gt = _mm_set1_epi8('>');
     const __m128i lt = _mm_set1_epi8('<');

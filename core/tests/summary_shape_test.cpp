@@ -500,7 +500,7 @@ TEST(SummaryShapeTest, SlideIndexAnswersEverySliceAsAScanOfTheSliceWould) {
     const std::string text =
         "<x r:id=\"rId2\"><p:phx/><p:ph type=\"a\"/><c:chart r:embed=\"rId1\" r:link=\"rId1\"/>"
         "<a:tbl><a:tr><a:tc><a:t>1</a:t></a:tc></a:tr><a:tbl/></a:tbl><a:tblPr/><a:tbl/>"
-        "<p:ph idx=\"2\"><a:tbl><a:tr><a:tc/></a:tr></a:tbl>xr:id=\"open";
+        "<p:ph idx=\"2\"><a:tbl><a:tr><a:tc/></a:tr></a:tbl><p:ph\xC2\xA0idx=\"3\"/>xr:id=\"open";
     SlideIndex index(text);
     std::string_view view(text);
     for (std::size_t start = 0; start < view.size(); ++start) {
