@@ -354,7 +354,10 @@ std::vector<std::optional<ShapeBlockEvents>> read_slide_and_blocks(std::string_v
         const std::size_t depth_before = reader.open_depth();
         Result<XmlEvent> event = reader.next();
         if (!event || event->kind == XmlEventKind::EndOfInput) break;
-        if (auto trimmed = trim_text_event(*event)) texts.on_event(*trimmed);
+        if (event->kind != XmlEventKind::Text)
+            texts.on_event(*event);
+        else if (auto trimmed = trim_text_event(*event))
+            texts.on_event(*trimmed);
         if (!current) {
             while (next < blocks.size() && offset_of(blocks[next]) < event->offset) ++next;
             if (next == blocks.size() || offset_of(blocks[next]) != event->offset) continue;

@@ -27,7 +27,13 @@ ParagraphTag paragraph_tag(std::string_view name) {
     return ParagraphTag::Other;
 }
 
-bool is_text_element_name(std::string_view name) { return name == "t" || name.ends_with(":t"); }
+// Whether the local name of `name` is `local`, told from the end of the
+// name: most names are shorter than the probed ones and fail at once.
+bool has_local_name(std::string_view name, std::string_view local) {
+    return name.ends_with(local) && (name.size() == local.size() || name[name.size() - local.size() - 1] == ':');
+}
+
+bool is_text_element_name(std::string_view name) { return has_local_name(name, "t"); }
 
 std::optional<bool> switch_value(const std::optional<std::string_view>& value) {
     if (!value) return std::nullopt;
@@ -82,9 +88,8 @@ void SlideTextCollector::on_event(const XmlEvent& event) {
         case XmlEventKind::StartElement:
         case XmlEventKind::EmptyElement:
             if (probe_elements_) {
-                std::string_view local = event.local_name();
-                if (local == "transition") scan_.has_transition = true;
-                if (local == "timing") scan_.has_timing = true;
+                if (has_local_name(event.name, "transition")) scan_.has_transition = true;
+                if (has_local_name(event.name, "timing")) scan_.has_timing = true;
             }
             // a self-closing text element holds nothing
             if (event.kind == XmlEventKind::StartElement && is_text_element_name(event.name)) {
