@@ -17,39 +17,42 @@
 namespace zandrel {
 namespace {
 
-bool retimes_entries(WriteMode mode) { return mode == WriteMode::ReEncode || mode == WriteMode::Delete; }
+// What becomes of one input entry; the one place that decides it, so the
+// entry check and the writing loop always agree on which entries are re-timed.
+enum class EntryAction { Skip, Replace, RecreateDirectory, WriteEmpty, Retime, CopyRaw };
+
+EntryAction action_for(const ZipEntry& entry, const PackagePlan& plan) {
+    if (plan.removed.contains(entry.name)) return EntryAction::Skip;
+    if (plan.replaced.contains(entry.name)) return EntryAction::Replace;
+    const bool retimes = plan.mode == WriteMode::ReEncode || plan.mode == WriteMode::Delete;
+    if (entry.is_directory() && plan.mode == WriteMode::Delete) return EntryAction::WriteEmpty;
+    if (entry.is_directory() && plan.mode != WriteMode::ReplaceParts) return EntryAction::RecreateDirectory;
+    return retimes ? EntryAction::Retime : EntryAction::CopyRaw;
+}
 
 // The input entries whose compressed bytes go out under a fresh header, in order.
 std::vector<std::size_t> retimed_entries(const ZipReader& input, const PackagePlan& plan) {
     std::vector<std::size_t> indices;
-    if (!retimes_entries(plan.mode)) return indices;
-    for (std::size_t index = 0; index < input.entry_count(); ++index) {
-        const ZipEntry& entry = input.entry(index);
-        if (!entry.is_directory() && !plan.removed.contains(entry.name) && !plan.replaced.contains(entry.name))
-            indices.push_back(index);
-    }
+    for (std::size_t index = 0; index < input.entry_count(); ++index)
+        if (action_for(input.entry(index), plan) == EntryAction::Retime) indices.push_back(index);
     return indices;
 }
 
-Status write_input_entry(const ZipReader& input, std::size_t index, const PackagePlan& plan,
+Status write_input_entry(const ZipReader& input, std::size_t index, EntryAction action, const PackagePlan& plan,
                          ZipWriter& writer) {
     const ZipEntry& entry = input.entry(index);
     ZANDREL_TRY(OpenedEntry opened, input.open_entry(index));
-    NewEntryOptions rewrite{entry.method, 0x0021, 0x0000};
-
-    if (auto replaced = plan.replaced.find(entry.name); replaced != plan.replaced.end())
-        return writer.add_entry(entry.name, replaced->second, rewrite);
-
-    const bool recreate_directories =
-        plan.mode == WriteMode::PatchAndAppend || plan.mode == WriteMode::ReEncode;
-    if (entry.is_directory() && recreate_directories)
-        return writer.add_directory(entry.name, rewrite);
-    if (entry.is_directory() && plan.mode == WriteMode::Delete)
-        return writer.add_entry(entry.name, "", rewrite);
-
-    // verified by the package's entry check before the output is kept
-    if (retimes_entries(plan.mode)) return writer.copy_unverified_with_new_timestamp(input, opened, rewrite);
-    return writer.copy_raw(input, opened);
+    const NewEntryOptions rewrite{entry.method, 0x0021, 0x0000};
+    switch (action) {
+        case EntryAction::Replace: return writer.add_entry(entry.name, plan.replaced.find(entry.name)->second, rewrite);
+        case EntryAction::RecreateDirectory: return writer.add_directory(entry.name, rewrite);
+        case EntryAction::WriteEmpty: return writer.add_entry(entry.name, "", rewrite);
+        // verified by the package's entry check before the output is kept
+        case EntryAction::Retime: return writer.copy_unverified_with_new_timestamp(input, opened, rewrite);
+        case EntryAction::CopyRaw: return writer.copy_raw(input, opened);
+        case EntryAction::Skip: break;
+    }
+    return {};
 }
 
 // Writes the input entries in order; the error of the first entry that fails.
@@ -57,10 +60,10 @@ std::optional<std::pair<std::size_t, ZandrelError>> write_input_entries(const Zi
                                                                           const PackagePlan& plan,
                                                                           ZipWriter& writer, PackageFacts& facts) {
     for (std::size_t index = 0; index < input.entry_count(); ++index) {
-        const std::string& name = input.entry(index).name;
-        if (plan.removed.contains(name)) continue;
-        update_package_facts(name, facts);
-        if (Status written = write_input_entry(input, index, plan, writer); !written)
+        const EntryAction action = action_for(input.entry(index), plan);
+        if (action == EntryAction::Skip) continue;
+        update_package_facts(input.entry(index).name, facts);
+        if (Status written = write_input_entry(input, index, action, plan, writer); !written)
             return std::pair{index, written.error()};
     }
     return std::nullopt;
