@@ -81,7 +81,9 @@ bool has_special_byte(std::uint64_t word) {
 
 }  // namespace
 
-JsonTextWriter::JsonTextWriter(std::size_t expected_size) { out_.resize(expected_size); }
+JsonTextWriter::JsonTextWriter(std::size_t expected_size, std::size_t depth) : outer_depth_(depth) {
+    out_.resize(expected_size);
+}
 
 void JsonTextWriter::begin_object() { open('{'); }
 void JsonTextWriter::end_object() { close('}'); }
@@ -124,6 +126,16 @@ void JsonTextWriter::null() {
     put("null");
 }
 
+void JsonTextWriter::value_text(const JsonText& value) {
+    start_value();
+    if (error_) return;
+    if (value.error) {
+        error_ = value.error;
+        return;
+    }
+    put(value.text);
+}
+
 JsonText JsonTextWriter::finish() && {
     if (error_) return {{}, std::move(error_)};
     out_.resize(used_);
@@ -144,9 +156,9 @@ void JsonTextWriter::start_line() {
     has_members_.back() = true;
 }
 
-// `line_start`, then two spaces per open container.
+// `line_start`, then two spaces per container the line is in.
 void JsonTextWriter::write_indent(std::string_view line_start) {
-    std::size_t width = 2 * has_members_.size();
+    std::size_t width = 2 * (outer_depth_ + has_members_.size());
     char* at = claim(line_start.size() + width);
     std::memcpy(at, line_start.data(), line_start.size());
     std::memset(at + line_start.size(), ' ', width);

@@ -36,7 +36,9 @@ struct JsonText {
 class JsonTextWriter {
 public:
     // `expected_size` is reserved up front; the text may grow past it.
-    explicit JsonTextWriter(std::size_t expected_size = 64 * 1024);
+    // `depth` is the number of containers the written value will sit in:
+    // its inner lines are indented as they will be there.
+    explicit JsonTextWriter(std::size_t expected_size = 64 * 1024, std::size_t depth = 0);
 
     void begin_object();
     void end_object();
@@ -48,6 +50,10 @@ public:
     void number(std::uint64_t value);
     void boolean(bool value);
     void null();
+    // A value written apart, by a writer given this writer's depth at this
+    // point; its error, unless this writer has met one already, becomes
+    // this writer's error.
+    void value_text(const JsonText& value);
 
     JsonText finish() &&;
 
@@ -73,6 +79,7 @@ private:
     // the text: appends are then one bounds check and one copy.
     std::string out_;
     std::size_t used_ = 0;
+    std::size_t outer_depth_ = 0;             // containers around the text
     std::vector<unsigned char> has_members_;  // one per open container
     bool after_key_ = false;
     std::optional<std::string> error_;

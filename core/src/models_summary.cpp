@@ -163,6 +163,10 @@ void write_record(JsonTextWriter& writer, const PresentationSummary& presentatio
     writer.end_object();
 }
 
+// The record object and its "slides" list.
+constexpr std::size_t slide_depth_in_presentation = 2;
+constexpr std::size_t expected_slide_text_size = 16 << 10;
+
 template <class Record>
 JsonText record_text(const Record& record) {
     JsonTextWriter writer;
@@ -187,5 +191,28 @@ ShapeSummary::~ShapeSummary() {
 JsonText to_json_text(const ShapeSummary& shape) { return record_text(shape); }
 JsonText to_json_text(const SlideSummary& slide) { return record_text(slide); }
 JsonText to_json_text(const PresentationSummary& presentation) { return record_text(presentation); }
+
+JsonText slide_json_text_in_presentation(const SlideSummary& slide) {
+    JsonTextWriter writer(expected_slide_text_size, slide_depth_in_presentation);
+    write_record(writer, slide);
+    return std::move(writer).finish();
+}
+
+JsonText to_json_text(const PresentationSummary& presentation, std::span<const JsonText> slide_texts) {
+    // every slide text is copied once into a text sized for all of them
+    std::size_t expected_size = 1024 + 6 * presentation.path.size();
+    for (const JsonText& slide : slide_texts) expected_size += slide.text.size() + 16;
+    JsonTextWriter writer(expected_size);
+    writer.begin_object();
+    write_member(writer, "path", presentation.path);
+    write_member(writer, "slide_count", presentation.slide_count);
+    writer.key("slides");
+    writer.begin_array();
+    for (const JsonText& slide : slide_texts) writer.value_text(slide);
+    writer.end_array();
+    write_member(writer, "has_vba", presentation.has_vba);
+    writer.end_object();
+    return std::move(writer).finish();
+}
 
 }  // namespace zandrel

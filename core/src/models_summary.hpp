@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -100,5 +101,13 @@ struct PresentationSummary {
 JsonText to_json_text(const ShapeSummary& shape);
 JsonText to_json_text(const SlideSummary& slide);
 JsonText to_json_text(const PresentationSummary& presentation);
+
+// One slide's record as the "slides" list of a presentation record holds
+// it, so that slides can be written apart, e.g. on several threads.
+JsonText slide_json_text_in_presentation(const SlideSummary& slide);
+// The presentation record with `slide_texts`, made by that, as its slides,
+// in order, instead of `presentation.slides`. The first error in the
+// record's text order is the record's error.
+JsonText to_json_text(const PresentationSummary& presentation, std::span<const JsonText> slide_texts);
 
 }  // namespace zandrel

@@ -9,6 +9,7 @@
 #include "summary_shape_extract.hpp"
 #include "summary_table_extract.hpp"
 #include "summary_text_extract.hpp"
+#include "summary_slide_walk.hpp"
 
 namespace zandrel {
 namespace {
@@ -66,21 +67,52 @@ Result<SlideSummary> summarize_slide(const ZipReader& archive, const std::string
     return slide;
 }
 
-Result<PresentationSummary> summarize_presentation(const std::string& path) {
+namespace {
+
+// A package opened for its presentation summary: its slide parts in
+// presentation order, and the facts the presentation record holds besides.
+struct OpenedPresentation {
+    ZipReader archive;
+    std::vector<std::string> slide_parts;
+    PresentationSummary record;  // without slides
+};
+
+Result<OpenedPresentation> open_presentation(const std::string& path) {
     ZANDREL_TRY(ZipReader archive, open_package(path));
     // slide_parts opens every entry once, so the walk below needs no opening
     ZANDREL_TRY(auto parts, slide_parts(archive));
-    PresentationSummary presentation;
-    presentation.path = path;
+    PresentationSummary record;
+    record.path = path;
+    record.slide_count = parts.size();
     for (std::size_t i = 0; i < archive.entry_count(); ++i)
-        if (part_kind(archive.entry(i).name) == PartKind::Vba) presentation.has_vba = true;
-    presentation.slides.reserve(parts.size());
-    for (const auto& part : parts) {
-        ZANDREL_TRY(SlideSummary slide, summarize_slide(archive, part));
-        presentation.slides.push_back(std::move(slide));
-    }
-    presentation.slide_count = presentation.slides.size();
-    return presentation;
+        if (part_kind(archive.entry(i).name) == PartKind::Vba) record.has_vba = true;
+    return OpenedPresentation{std::move(archive), std::move(parts), std::move(record)};
+}
+
+}  // namespace
+
+Result<PresentationSummary> summarize_presentation(const std::string& path) {
+    ZANDREL_TRY(OpenedPresentation opened, open_presentation(path));
+    std::vector<SlideSummary> slides(opened.slide_parts.size());
+    ZANDREL_CHECK(visit_slides_in_parallel(opened.archive, opened.slide_parts,
+                                           [&](const ZipReader& reader, std::size_t position) -> Status {
+        ZANDREL_TRY(slides[position], summarize_slide(reader, opened.slide_parts[position]));
+        return {};
+    }));
+    opened.record.slides = std::move(slides);
+    return std::move(opened.record);
+}
+
+Result<JsonText> summarize_presentation_json(const std::string& path) {
+    ZANDREL_TRY(OpenedPresentation opened, open_presentation(path));
+    std::vector<JsonText> slide_texts(opened.slide_parts.size());
+    ZANDREL_CHECK(visit_slides_in_parallel(opened.archive, opened.slide_parts,
+                                           [&](const ZipReader& reader, std::size_t position) -> Status {
+        ZANDREL_TRY(SlideSummary slide, summarize_slide(reader, opened.slide_parts[position]));
+        slide_texts[position] = slide_json_text_in_presentation(slide);
+        return {};
+    }));
+    return to_json_text(opened.record, slide_texts);
 }
 
 Result<SlideSummary> summarize_slide_at_index(const std::string& path, std::uint64_t slide_index) {

@@ -25,7 +25,11 @@
 
 namespace zandrel {
 
+// Slides are summarised on worker threads where the deck is large enough.
 Result<PresentationSummary> summarize_presentation(const std::string& path);
+// The same as JSON text, each slide's record written by the thread that
+// summarised it; equal to `to_json_text` of `summarize_presentation`.
+Result<JsonText> summarize_presentation_json(const std::string& path);
 
 Result<SlideSummary> summarize_slide_at_index(const std::string& path, std::uint64_t slide_index);
 

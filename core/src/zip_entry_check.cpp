@@ -1,10 +1,9 @@
 #include "zip_entry_check.hpp"
 
-#include <algorithm>
 #include <atomic>
 #include <mutex>
-#include <system_error>
-#include <thread>
+
+#include "worker_threads.hpp"
 
 namespace zandrel {
 namespace {
@@ -23,7 +22,7 @@ struct ParallelEntryCheck::Shared {
     std::atomic<std::size_t> first_failed{SIZE_MAX};
     std::mutex failure_lock;
     std::optional<EntryCheckFailure> failure;
-    std::vector<std::thread> workers;
+    ScopedThreads workers;
 
     Shared(const ZipReader& input, std::vector<std::size_t> entries) : reader(input), indices(std::move(entries)) {}
 
@@ -34,21 +33,20 @@ struct ParallelEntryCheck::Shared {
         first_failed = position;
     }
 
-    void check_one(std::size_t position, ZipReadScratch& scratch) {
-        const auto opened = reader.open_entry(indices[position]);
+    void check_one(std::size_t position, const ZipReader& own_reader) {
+        const auto opened = own_reader.open_entry(indices[position]);
         if (!opened) return;
-        const Status verified = reader.verify_entry(*opened, scratch);
+        const Status verified = own_reader.verify_entry(*opened);
         if (!verified) record(position, verified.error());
     }
 
     // Takes positions until none is left; a worker must not throw, and a
     // position it took but could not check must still fail the check.
-    void work() noexcept {
+    void work(const ZipReader& own_reader) noexcept {
         std::size_t position = SIZE_MAX;
         try {
-            ZipReadScratch scratch;
             for (position = next++; position < indices.size(); position = next++)
-                if (position < first_failed) check_one(position, scratch);
+                if (position < first_failed) check_one(position, own_reader);
         } catch (const std::bad_alloc&) {
             if (position < indices.size())
                 record(position, ZandrelError::io("out of memory while checking entry " +
@@ -56,10 +54,13 @@ struct ParallelEntryCheck::Shared {
         }
     }
 
-    void join() {
-        for (std::thread& worker : workers)
-            if (worker.joinable()) worker.join();
-        workers.clear();
+    // A worker that cannot get a reader of its own takes no positions.
+    void work_on_shared_reader() noexcept {
+        try {
+            const ZipReader own_reader = reader.share();
+            work(own_reader);
+        } catch (const std::bad_alloc&) {
+        }
     }
 };
 
@@ -67,26 +68,19 @@ ParallelEntryCheck::ParallelEntryCheck(const ZipReader& reader, std::vector<std:
     : shared_(std::make_unique<Shared>(reader, std::move(indices))) {
     std::uint64_t bytes = 0;
     for (const std::size_t index : shared_->indices) bytes += reader.entry(index).compressed_size;
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const auto wanted = static_cast<unsigned>(std::min<std::uint64_t>({bytes / bytes_per_worker, cores, max_workers}));
-    for (unsigned i = 0; i < wanted; ++i) {
-        try {
-            shared_->workers.emplace_back([shared = shared_.get()] { shared->work(); });
-        } catch (const std::system_error&) {
-            break;  // fewer workers; the caller's thread checks the rest
-        }
-    }
+    shared_->workers.start(threads_worth(bytes, bytes_per_worker, max_workers),
+                           [shared = shared_.get()] { shared->work_on_shared_reader(); });
 }
 
 ParallelEntryCheck::~ParallelEntryCheck() {
     if (!shared_) return;
     shared_->next = shared_->indices.size();
-    shared_->join();
+    shared_->workers.join();
 }
 
 std::optional<EntryCheckFailure> ParallelEntryCheck::finish() {
-    shared_->work();
-    shared_->join();
+    shared_->work(shared_->reader);
+    shared_->workers.join();
     std::lock_guard lock(shared_->failure_lock);
     return shared_->failure;
 }

@@ -191,7 +191,7 @@ struct DecompressorDeleter {
 
 // Grown to the largest entry read and reused, so reading many entries does not
 // fault in fresh pages for each one.
-struct ZipReadScratch::Buffers {
+struct ZipReader::Buffers {
     std::unique_ptr<char[]> chunk;
     std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor;
     std::string compressed;
@@ -199,27 +199,25 @@ struct ZipReadScratch::Buffers {
     std::size_t inflated_capacity = 0;
 };
 
-ZipReadScratch::ZipReadScratch() : buffers_(std::make_unique<Buffers>()) {}
-ZipReadScratch::ZipReadScratch(ZipReadScratch&&) noexcept = default;
-ZipReadScratch& ZipReadScratch::operator=(ZipReadScratch&&) noexcept = default;
-ZipReadScratch::~ZipReadScratch() = default;
-
-struct ZipReader::State {
+// The open file and its directory, never changed after `open`, so the readers
+// that share it may use it from several threads at once.
+struct ZipReader::Archive {
     int fd = -1;
     std::uint64_t file_size = 0;
     std::vector<ZipEntry> entries;
-    // Keys view the names held by `entries`, which never change after open.
+    // Keys view the names held by `entries`.
     std::unordered_map<std::string_view, std::size_t> index_by_name;
-    // The scratch of calls that do not bring their own.
-    mutable ZipReadScratch scratch;
 
-    ~State() {
+    Archive() = default;
+    Archive(const Archive&) = delete;
+    Archive& operator=(const Archive&) = delete;
+    ~Archive() {
         if (fd >= 0) ::close(fd);
     }
 
     // Reads [offset, offset + size) chunk by chunk through one reused buffer,
     // stopping at the first failure of the read or of `use`.
-    Status for_each_chunk(std::uint64_t offset, std::uint64_t size, ZipReadScratch::Buffers& buffers,
+    Status for_each_chunk(std::uint64_t offset, std::uint64_t size, Buffers& buffers,
                           const std::function<Status(std::span<const char>)>& use) const {
         if (!range_within(offset, size, file_size)) return ZandrelError::io("read outside the file");
         auto& chunk = buffers.chunk;
@@ -234,69 +232,71 @@ struct ZipReader::State {
         return {};
     }
 
-    Status stream_entry(const OpenedEntry& opened, ZipReadScratch::Buffers& buffers,
+    Status stream_entry(const OpenedEntry& opened, Buffers& buffers,
                         const std::function<void(std::span<const char>)>& sink) const;
-    Status stream_stored(const ZipEntry& entry, std::uint64_t offset, ZipReadScratch::Buffers& buffers,
+    Status stream_stored(const ZipEntry& entry, std::uint64_t offset, Buffers& buffers,
                          const std::function<void(std::span<const char>)>& sink) const;
-    Status stream_deflated(const ZipEntry& entry, std::uint64_t offset, ZipReadScratch::Buffers& buffers,
+    Status stream_deflated(const ZipEntry& entry, std::uint64_t offset, Buffers& buffers,
                            const std::function<void(std::span<const char>)>& sink) const;
-    // The entry's compressed bytes in the scratch, valid until its next use.
-    Result<std::string_view> read_compressed(const ZipEntry& entry, std::uint64_t offset,
-                                             ZipReadScratch::Buffers& buffers) const;
-    Status inflate_checked(const ZipEntry& entry, std::string_view compressed, ZipReadScratch::Buffers& buffers,
+    // The entry's compressed bytes in the buffers, valid until their next use.
+    Result<std::string_view> read_compressed(const ZipEntry& entry, std::uint64_t offset, Buffers& buffers) const;
+    Status inflate_checked(const ZipEntry& entry, std::string_view compressed, Buffers& buffers,
                            const std::function<void(std::span<const char>)>& sink) const;
 };
 
-ZipReader::ZipReader(std::unique_ptr<State> state) : state_(std::move(state)) {}
+ZipReader::ZipReader(std::shared_ptr<const Archive> archive)
+    : archive_(std::move(archive)), buffers_(std::make_unique<Buffers>()) {}
 ZipReader::ZipReader(ZipReader&&) noexcept = default;
 ZipReader& ZipReader::operator=(ZipReader&&) noexcept = default;
 ZipReader::~ZipReader() = default;
 
 Result<ZipReader> ZipReader::open(const std::string& path) {
-    auto state = std::make_unique<State>();
-    state->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (state->fd < 0) return ZandrelError::io(system_error_text(errno));
+    auto archive = std::make_shared<Archive>();
+    archive->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (archive->fd < 0) return ZandrelError::io(system_error_text(errno));
     struct stat info {};
-    if (::fstat(state->fd, &info) != 0) return ZandrelError::io(system_error_text(errno));
+    if (::fstat(archive->fd, &info) != 0) return ZandrelError::io(system_error_text(errno));
     if (S_ISDIR(info.st_mode)) return ZandrelError::io(system_error_text(EISDIR));
-    state->file_size = static_cast<std::uint64_t>(info.st_size);
+    archive->file_size = static_cast<std::uint64_t>(info.st_size);
 
-    ZANDREL_TRY(const DirectoryLocation location, find_central_directory(state->fd, state->file_size));
+    ZANDREL_TRY(const DirectoryLocation location, find_central_directory(archive->fd, archive->file_size));
     std::string directory(static_cast<std::size_t>(location.size), '\0');
-    ZANDREL_CHECK(read_exact_at(state->fd, directory.data(), directory.size(), location.offset));
-    ZANDREL_TRY(state->entries, parse_central_directory(directory, location.count));
-    state->index_by_name.reserve(state->entries.size());
-    for (std::size_t i = 0; i < state->entries.size(); ++i)
-        state->index_by_name.emplace(state->entries[i].name, i);
-    return ZipReader(std::move(state));
+    ZANDREL_CHECK(read_exact_at(archive->fd, directory.data(), directory.size(), location.offset));
+    ZANDREL_TRY(archive->entries, parse_central_directory(directory, location.count));
+    archive->index_by_name.reserve(archive->entries.size());
+    for (std::size_t i = 0; i < archive->entries.size(); ++i)
+        archive->index_by_name.emplace(archive->entries[i].name, i);
+    return ZipReader(std::move(archive));
 }
 
-std::size_t ZipReader::entry_count() const { return state_->entries.size(); }
+ZipReader ZipReader::share() const { return ZipReader(archive_); }
+
+std::size_t ZipReader::entry_count() const { return archive_->entries.size(); }
 
 const ZipEntry& ZipReader::entry(std::size_t index) const {
     static const ZipEntry none;
-    return index < state_->entries.size() ? state_->entries[index] : none;
+    return index < archive_->entries.size() ? archive_->entries[index] : none;
 }
 
 std::optional<std::size_t> ZipReader::find(std::string_view name) const {
-    const auto found = state_->index_by_name.find(name);
-    if (found == state_->index_by_name.end()) return std::nullopt;
+    const auto found = archive_->index_by_name.find(name);
+    if (found == archive_->index_by_name.end()) return std::nullopt;
     return found->second;
 }
 
 Result<OpenedEntry> ZipReader::open_entry(std::size_t index) const {
-    if (index >= state_->entries.size())
+    if (index >= archive_->entries.size())
         return ZandrelError::zip("entry index " + std::to_string(index) + " is out of range");
-    const ZipEntry& entry = state_->entries[index];
+    const ZipEntry& entry = archive_->entries[index];
     if (entry.flags & flag_encrypted) return ZandrelError::zip("encrypted entries are not supported");
     if (entry.method != zip_method_stored && entry.method != zip_method_deflate)
         return ZandrelError::zip("unsupported compression method " + std::to_string(entry.method));
-    const std::uint64_t file_size = state_->file_size;
+    const std::uint64_t file_size = archive_->file_size;
     const ZandrelError outside = ZandrelError::zip("entry " + entry.name + " lies outside the file");
     if (!range_within(entry.local_header_offset, local_header_size, file_size)) return outside;
 
     std::string header(local_header_size, '\0');
-    ZANDREL_CHECK(read_exact_at(state_->fd, header.data(), header.size(), entry.local_header_offset));
+    ZANDREL_CHECK(read_exact_at(archive_->fd, header.data(), header.size(), entry.local_header_offset));
     if (load_u32(header, 0) != local_header_signature)
         return ZandrelError::zip("invalid local header of entry " + entry.name);
     OpenedEntry opened;
@@ -307,7 +307,7 @@ Result<OpenedEntry> ZipReader::open_entry(std::size_t index) const {
     opened.data_end = opened.data_offset + entry.compressed_size;
     if (entry.flags & flag_data_descriptor) {
         std::string tail(static_cast<std::size_t>(std::min<std::uint64_t>(24, file_size - opened.data_end)), '\0');
-        ZANDREL_CHECK(read_exact_at(state_->fd, tail.data(), tail.size(), opened.data_end));
+        ZANDREL_CHECK(read_exact_at(archive_->fd, tail.data(), tail.size(), opened.data_end));
         const std::uint64_t length = data_descriptor_length(entry, tail);
         if (length > tail.size()) return outside;
         opened.data_end += length;
@@ -315,8 +315,8 @@ Result<OpenedEntry> ZipReader::open_entry(std::size_t index) const {
     return opened;
 }
 
-Status ZipReader::State::stream_stored(const ZipEntry& entry, std::uint64_t offset,
-                                       ZipReadScratch::Buffers& buffers,
+Status ZipReader::Archive::stream_stored(const ZipEntry& entry, std::uint64_t offset,
+                                       Buffers& buffers,
                                        const std::function<void(std::span<const char>)>& sink) const {
     std::uint32_t crc = 0;
     ZANDREL_CHECK(for_each_chunk(offset, entry.compressed_size, buffers, [&](std::span<const char> chunk) -> Status {
@@ -330,15 +330,15 @@ Status ZipReader::State::stream_stored(const ZipEntry& entry, std::uint64_t offs
     return {};
 }
 
-Status ZipReader::State::stream_deflated(const ZipEntry& entry, std::uint64_t offset,
-                                         ZipReadScratch::Buffers& buffers,
+Status ZipReader::Archive::stream_deflated(const ZipEntry& entry, std::uint64_t offset,
+                                         Buffers& buffers,
                                          const std::function<void(std::span<const char>)>& sink) const {
     ZANDREL_TRY(const std::string_view compressed, read_compressed(entry, offset, buffers));
     return inflate_checked(entry, compressed, buffers, sink);
 }
 
-Result<std::string_view> ZipReader::State::read_compressed(const ZipEntry& entry, std::uint64_t offset,
-                                                           ZipReadScratch::Buffers& buffers) const {
+Result<std::string_view> ZipReader::Archive::read_compressed(const ZipEntry& entry, std::uint64_t offset,
+                                                           Buffers& buffers) const {
     if (entry.compressed_size > SIZE_MAX)
         return ZandrelError::io("entry " + entry.name + " is too large to hold in memory");
     const auto size = static_cast<std::size_t>(entry.compressed_size);
@@ -351,8 +351,8 @@ Result<std::string_view> ZipReader::State::read_compressed(const ZipEntry& entry
     return std::string_view(buffers.compressed.data(), size);
 }
 
-Status ZipReader::State::inflate_checked(const ZipEntry& entry, std::string_view compressed,
-                                         ZipReadScratch::Buffers& buffers,
+Status ZipReader::Archive::inflate_checked(const ZipEntry& entry, std::string_view compressed,
+                                         Buffers& buffers,
                                          const std::function<void(std::span<const char>)>& sink) const {
     // libdeflate inflates whole buffers only, so the declared size decides the
     // output buffer: bound it by the compressed size first, and allocate
@@ -388,7 +388,7 @@ Status ZipReader::State::inflate_checked(const ZipEntry& entry, std::string_view
     return {};
 }
 
-Status ZipReader::State::stream_entry(const OpenedEntry& opened, ZipReadScratch::Buffers& buffers,
+Status ZipReader::Archive::stream_entry(const OpenedEntry& opened, Buffers& buffers,
                                       const std::function<void(std::span<const char>)>& sink) const {
     if (opened.index >= entries.size())
         return ZandrelError::io("entry index " + std::to_string(opened.index) + " is out of range");
@@ -402,7 +402,7 @@ Status ZipReader::State::stream_entry(const OpenedEntry& opened, ZipReadScratch:
 
 Status ZipReader::stream_entry(const OpenedEntry& opened,
                                const std::function<void(std::span<const char>)>& sink) const {
-    return state_->stream_entry(opened, *state_->scratch.buffers_, sink);
+    return archive_->stream_entry(opened, *buffers_, sink);
 }
 
 Result<std::string> ZipReader::read_entry(const OpenedEntry& opened) const {
@@ -410,7 +410,7 @@ Result<std::string> ZipReader::read_entry(const OpenedEntry& opened) const {
     const ZipEntry& entry = this->entry(opened.index);
     // Stored sizes are bounded by the file; a Deflate entry arrives verified,
     // so its declared size is then true.
-    if (entry.method == zip_method_stored && entry.compressed_size <= state_->file_size)
+    if (entry.method == zip_method_stored && entry.compressed_size <= archive_->file_size)
         content.reserve(static_cast<std::size_t>(entry.compressed_size));
     bool reserved = entry.method == zip_method_stored;
     ZANDREL_CHECK(stream_entry(opened, [&](std::span<const char> chunk) {
@@ -421,25 +421,23 @@ Result<std::string> ZipReader::read_entry(const OpenedEntry& opened) const {
     return content;
 }
 
-Status ZipReader::verify_entry(const OpenedEntry& opened) const { return verify_entry(opened, state_->scratch); }
-
-Status ZipReader::verify_entry(const OpenedEntry& opened, ZipReadScratch& scratch) const {
-    return state_->stream_entry(opened, *scratch.buffers_, [](std::span<const char>) {});
+Status ZipReader::verify_entry(const OpenedEntry& opened) const {
+    return archive_->stream_entry(opened, *buffers_, [](std::span<const char>) {});
 }
 
 Status ZipReader::read_raw(std::uint64_t offset, std::uint64_t size,
                            const std::function<void(std::span<const char>)>& sink) const {
-    return state_->for_each_chunk(offset, size, *state_->scratch.buffers_, [&sink](std::span<const char> chunk) -> Status {
+    return archive_->for_each_chunk(offset, size, *buffers_, [&sink](std::span<const char> chunk) -> Status {
         sink(chunk);
         return {};
     });
 }
 
 Status ZipReader::copy_raw_to(std::uint64_t offset, std::uint64_t size, int fd) const {
-    if (!range_within(offset, size, state_->file_size)) return ZandrelError::io("read outside the file");
+    if (!range_within(offset, size, archive_->file_size)) return ZandrelError::io("read outside the file");
     // the kernel moves the bytes where it can, as a file copy does
-    ZANDREL_TRY(const std::uint64_t copied, copy_in_kernel(state_->fd, offset, size, fd));
-    return state_->for_each_chunk(offset + copied, size - copied, *state_->scratch.buffers_,
+    ZANDREL_TRY(const std::uint64_t copied, copy_in_kernel(archive_->fd, offset, size, fd));
+    return archive_->for_each_chunk(offset + copied, size - copied, *buffers_,
                                   [fd](std::span<const char> chunk) {
         return write_all(fd, chunk.data(), chunk.size());
     });

@@ -19,9 +19,8 @@
 // {name} exceeds what its compressed data can hold", "entry {name} is too
 // large to hold in memory", "read outside the file", or the system's text.
 //
-// One reader serves one thread, except `open_entry`, `entry`, `find` and the
-// `verify_entry` that takes a scratch of its own, which several threads may
-// call at once. Nothing is mapped; entries are read with positioned reads, so
+// One reader serves one thread; `share` gives each further thread a reader of
+// its own over the same open file and directory. Nothing is mapped; entries are read with positioned reads, so
 // memory stays bounded by what the caller keeps.
 #pragma once
 
@@ -79,24 +78,12 @@ struct OpenedEntry {
     std::uint64_t data_end = 0;             // end of compressed bytes and any data descriptor
 };
 
-// The buffers and inflater one thread reads entries with, reused from entry
-// to entry.
-class ZipReadScratch {
-public:
-    ZipReadScratch();
-    ZipReadScratch(ZipReadScratch&&) noexcept;
-    ZipReadScratch& operator=(ZipReadScratch&&) noexcept;
-    ~ZipReadScratch();
-
-private:
-    friend class ZipReader;
-    struct Buffers;
-    std::unique_ptr<Buffers> buffers_;
-};
-
 class ZipReader {
 public:
     static Result<ZipReader> open(const std::string& path);
+    // Another reader of the same open file and directory, with buffers of its
+    // own, for another thread. The file stays open while any of them lives.
+    ZipReader share() const;
 
     ZipReader(ZipReader&&) noexcept;
     ZipReader& operator=(ZipReader&&) noexcept;
@@ -121,9 +108,6 @@ public:
                         const std::function<void(std::span<const char>)>& sink) const;
     // Checks the CRC and size by inflating without keeping the bytes.
     Status verify_entry(const OpenedEntry& entry) const;
-    // The same with the caller's scratch: threads with a scratch each may
-    // verify entries of one reader at once.
-    Status verify_entry(const OpenedEntry& entry, ZipReadScratch& scratch) const;
     // Copies bytes [offset, offset + size) of the archive file; Io error.
     Status read_raw(std::uint64_t offset, std::uint64_t size,
                     const std::function<void(std::span<const char>)>& sink) const;
@@ -132,9 +116,12 @@ public:
     Status copy_raw_to(std::uint64_t offset, std::uint64_t size, int fd) const;
 
 private:
-    struct State;
-    explicit ZipReader(std::unique_ptr<State> state);
-    std::unique_ptr<State> state_;
+    struct Archive;
+    struct Buffers;
+    explicit ZipReader(std::shared_ptr<const Archive> archive);
+    std::shared_ptr<const Archive> archive_;
+    // Reused from entry to entry; the reason a reader serves one thread.
+    std::unique_ptr<Buffers> buffers_;
 };
 
 }  // namespace zandrel

@@ -30,7 +30,7 @@ std::span<const EntryPoint> native_core_entry_points() {
          [](const Arguments& a) { return record_json(inspect_package(a.text(0))); }},
         {"summarize_presentation_json",
          {{"path", K::Path}},
-         TextCall{[](const Arguments& a) { return record_text(summarize_presentation(a.text(0))); }}},
+         TextCall{[](const Arguments& a) { return summarize_presentation_json(a.text(0)); }}},
         {"summarize_slide_at_index_json",
          {{"path", K::Path}, {"slide_index", K::Unsigned}},
          TextCall{[](const Arguments& a) {

@@ -1,0 +1,29 @@
+#include "worker_threads.hpp"
+
+#include <algorithm>
+#include <system_error>
+
+namespace zandrel {
+
+unsigned threads_worth(std::uint64_t units, std::uint64_t units_per_thread, unsigned max_threads) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return static_cast<unsigned>(std::min<std::uint64_t>({units / units_per_thread, cores, max_threads}));
+}
+
+void ScopedThreads::start(unsigned count, const std::function<void()>& work) {
+    for (unsigned i = 0; i < count; ++i) {
+        try {
+            threads_.emplace_back(work);
+        } catch (const std::system_error&) {
+            return;
+        }
+    }
+}
+
+void ScopedThreads::join() {
+    for (std::thread& thread : threads_)
+        if (thread.joinable()) thread.join();
+    threads_.clear();
+}
+
+}  // namespace zandrel
