@@ -301,6 +301,48 @@ TEST(SummaryJsonTextTest, SlideIsWrittenAsItsValueTreeIsDumped) {
     EXPECT_EQ(to_json_text(slide.shapes[0]).text, shape_tree(slide.shapes[0]).dump(2));
 }
 
+std::vector<JsonText> slide_texts_apart(const std::vector<SlideSummary>& slides) {
+    std::vector<JsonText> texts;
+    for (const SlideSummary& slide : slides) texts.push_back(slide_json_text_in_presentation(slide));
+    return texts;
+}
+
+TEST(SummaryJsonTextTest, SlidesWrittenApartMakeTheSameText) {
+    PresentationSummary presentation{"/decks/a.pptx", 3, {full_slide(), SlideSummary{}, full_slide()}, false};
+    const JsonText whole = to_json_text(presentation);
+    ASSERT_FALSE(whole.error) << *whole.error;
+    EXPECT_EQ(to_json_text(presentation, slide_texts_apart(presentation.slides)).text, whole.text);
+
+    PresentationSummary empty{"/decks/none.pptx", 0, {}, true};
+    EXPECT_EQ(to_json_text(empty, {}).text, to_json_text(empty).text);
+}
+
+TEST(SummaryJsonTextTest, FirstErrorInTextOrderWinsWhenSlidesAreWrittenApart) {
+    auto slide_with_text = [](std::string text) {
+        SlideSummary slide = full_slide();
+        slide.texts.push_back(std::move(text));
+        return slide;
+    };
+    struct Case {
+        std::string path;
+        std::vector<std::string> slide_texts;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {"/tmp/ab\xFF.pptx", {"x\xC3"}, "[json.exception.type_error.316] invalid UTF-8 byte at index 7: 0xFF"},
+        {"/ok.pptx", {"fine", "x\xC3", "ab\xFF"}, "[json.exception.type_error.316] incomplete UTF-8 string; last byte: 0xC3"},
+        {"/ok.pptx", {"ab\xFF", "x\xC3"}, "[json.exception.type_error.316] invalid UTF-8 byte at index 2: 0xFF"},
+    };
+    for (const Case& c : cases) {
+        PresentationSummary presentation{c.path, c.slide_texts.size(), {}, false};
+        for (const std::string& text : c.slide_texts) presentation.slides.push_back(slide_with_text(text));
+        const JsonText apart = to_json_text(presentation, slide_texts_apart(presentation.slides));
+        EXPECT_EQ(apart.error, c.error) << c.path;
+        EXPECT_EQ(apart.text, "");
+        EXPECT_EQ(to_json_text(presentation).error, c.error);
+    }
+}
+
 // A small thread stack: a writer that recursed once per level would overrun
 // it long before the innermost shape.
 constexpr std::size_t small_stack = 16 * 1024;

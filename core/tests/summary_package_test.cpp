@@ -184,6 +184,62 @@ TEST_F(SummaryPackageTest, FileErrorsKeepTheirKinds) {
     EXPECT_EQ(plain.error().display(), "zip error: end of central directory record not found");
 }
 
+// Sixty slides with enough text for worker threads, stored so that their
+// text can be found in the file.
+std::vector<TestEntry> large_deck() {
+    std::string ids;
+    std::vector<std::array<std::string, 3>> slide_rels;
+    std::vector<TestEntry> entries = {{"[Content_Types].xml", "<Types/>"}};
+    for (int i = 1; i <= 60; ++i) {
+        const std::string n = std::to_string(i);
+        ids += "<p:sldId id=\"" + std::to_string(255 + i) + "\" r:id=\"rId" + n + "\"/>";
+        slide_rels.push_back({"rId" + n, "slide", "slides/slide" + n + ".xml"});
+        std::string boxes;
+        for (int box = 0; box < 20; ++box) boxes += text_box(box + 2, "slide " + n + " box " + std::to_string(box));
+        entries.push_back({"ppt/slides/slide" + n + ".xml", slide(boxes), zip_method_stored});
+    }
+    entries.push_back({"ppt/presentation.xml", decl + "<p:presentation xmlns:p=\"p\" xmlns:r=\"r\"><p:sldIdLst>" +
+                                                   ids + "</p:sldIdLst></p:presentation>"});
+    entries.push_back({"ppt/_rels/presentation.xml.rels", rels(slide_rels)});
+    return entries;
+}
+
+TEST_F(SummaryPackageTest, SlidesSummarisedOnSeveralThreadsKeepTheirOrderAndText) {
+    std::string path = write(large_deck());
+    auto presentation = summarize_presentation(path);
+    ASSERT_TRUE(presentation.ok()) << presentation.error().display();
+    ASSERT_EQ(presentation->slides.size(), 60u);
+    for (std::size_t i = 0; i < 60; ++i) {
+        EXPECT_EQ(presentation->slides[i].part, "ppt/slides/slide" + std::to_string(i + 1) + ".xml");
+        EXPECT_EQ(presentation->slides[i].texts.at(19), "slide " + std::to_string(i + 1) + " box 19");
+    }
+    auto text = summarize_presentation_json(path);
+    ASSERT_TRUE(text.ok()) << text.error().display();
+    EXPECT_EQ(text->text, to_json_text(*presentation).text);
+    for (std::size_t i : {0u, 31u, 59u}) {
+        auto slide = summarize_slide_at_index(path, i);
+        ASSERT_TRUE(slide.ok()) << slide.error().display();
+        EXPECT_EQ(*slide, presentation->slides[i]);
+    }
+}
+
+TEST_F(SummaryPackageTest, TheFirstUnreadableSlideIsReportedWhicheverThreadMeetsIt) {
+    std::string path = write(large_deck());
+    std::string bytes = testing::read_file(path);
+    for (const char* text : {"slide 45 box 3<", "slide 20 box 3<", "slide 58 box 3<"})
+        bytes[bytes.find(text) + 6] = '#';  // the stored CRC no longer matches
+    testing::write_file(path, bytes);
+    const std::string expected = "io error: crc mismatch in entry ppt/slides/slide20.xml";
+    for (int round = 0; round < 10; ++round) {
+        auto presentation = summarize_presentation(path);
+        ASSERT_FALSE(presentation.ok());
+        EXPECT_EQ(presentation.error().display(), expected);
+        auto text = summarize_presentation_json(path);
+        ASSERT_FALSE(text.ok());
+        EXPECT_EQ(text.error().display(), expected);
+    }
+}
+
 TEST_F(SummaryPackageTest, EveryCorpusDeckSummarisesAndEachSlideMatches) {
     ZANDREL_REQUIRE_CORPUS();
     const std::vector<std::filesystem::path> decks = testing::valid_corpus_decks();
@@ -197,6 +253,9 @@ TEST_F(SummaryPackageTest, EveryCorpusDeckSummarisesAndEachSlideMatches) {
         JsonText json = to_json_text(*presentation);
         ASSERT_FALSE(json.error) << *json.error;
         EXPECT_EQ(Json::parse(json.text).dump(2), json.text);
+        auto written_apart = summarize_presentation_json(deck.string());
+        ASSERT_TRUE(written_apart.ok()) << written_apart.error().display();
+        EXPECT_EQ(written_apart->text, json.text);
         for (std::size_t i = 0; i < presentation->slides.size(); ++i) {
             auto slide = summarize_slide_at_index(deck.string(), i);
             ASSERT_TRUE(slide.ok()) << slide.error().display();

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <thread>
+
 #include "sha256.hpp"
 #include "zip_format.hpp"
 #include "zip_reader.hpp"
@@ -143,6 +145,50 @@ TEST(ZipReader, FindReturnsTheFirstOfDuplicateNames) {
     EXPECT_EQ(reader->find("y"), std::optional<std::size_t>(1));
     EXPECT_EQ(reader->find("X"), std::nullopt);
     EXPECT_EQ(reader->find(""), std::nullopt);
+}
+
+TEST(ZipReader, SharedReadersReadOnOtherThreadsAndOutliveTheFirst) {
+    TempDir temp;
+    std::vector<RawEntry> entries;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 16; ++i) {
+        expected.push_back(std::string(20000 + i, static_cast<char>('a' + i)) + std::to_string(i));
+        entries.push_back(deflated_entry("e" + std::to_string(i), expected.back()));
+    }
+    replace_file(temp.file("s.zip"), raw_archive(entries));
+    auto first = ZipReader::open(temp.file("s.zip"));
+    ASSERT_TRUE(first.ok()) << first.error().display();
+
+    // every thread reads every entry through its own reader, all at once
+    auto read_all = [&expected](const ZipReader& reader, std::vector<std::string>& mismatches) {
+        for (std::size_t round = 0; round < 4; ++round)
+            for (std::size_t i = 0; i < expected.size(); ++i) {
+                auto opened = reader.open_entry(i);
+                auto content = opened ? reader.read_entry(*opened) : Result<std::string>(opened.error());
+                if (!content || *content != expected[i]) mismatches.push_back("e" + std::to_string(i));
+            }
+    };
+    std::vector<std::vector<std::string>> mismatches(4);
+    {
+        std::vector<std::thread> threads;
+        for (std::size_t t = 1; t < mismatches.size(); ++t)
+            threads.emplace_back([&, t, shared = first->share()] { read_all(shared, mismatches[t]); });
+        read_all(*first, mismatches[0]);
+        for (auto& thread : threads) thread.join();
+    }
+    for (const auto& list : mismatches) EXPECT_EQ(list, std::vector<std::string>{});
+
+    std::optional<ZipReader> kept;
+    {
+        auto original = ZipReader::open(temp.file("s.zip"));
+        ASSERT_TRUE(original.ok()) << original.error().display();
+        kept.emplace(original->share());
+    }
+    auto opened = kept->open_entry(15);
+    ASSERT_TRUE(opened.ok()) << opened.error().display();
+    auto content = kept->read_entry(*opened);
+    ASSERT_TRUE(content.ok()) << content.error().display();
+    EXPECT_EQ(*content, expected[15]);
 }
 
 TEST(ZipReader, DataDescriptorsAreSkippedUsingCentralSizes) {
