@@ -131,6 +131,12 @@ def run(decks=None):
     for path, text in zip(paths, summarize_all(paths)):
         compare(path, json.loads(text), python_pptx_facts(path))
     ours_seconds, _ = best_of(5, lambda: summarize_all(paths))
+    # slides are summarised on worker threads where a deck is large enough,
+    # so the CPU time of all threads is shown beside the wall time
+    started_cpu = time.process_time()
+    for _ in range(5):
+        summarize_all(paths)
+    ours_cpu = (time.process_time() - started_cpu) / 5
     pptx_seconds, _ = best_of(2, lambda: [python_pptx_facts(path) for path in paths])
     slides = sum(json.loads(zn.summarize_presentation_json(p))["slide_count"] for p in paths)
 
@@ -152,9 +158,10 @@ def run(decks=None):
 
     report("summarize_presentation_json", [
         ("corpus decks python-pptx opens", f"{len(paths)} decks, {slides} slides"),
-        ("zandrel, whole corpus", f"{ours_seconds:.3f} s"),
+        ("zandrel, whole corpus", f"{ours_seconds:.3f} s wall, {ours_cpu:.3f} s CPU (mean of 5)"),
         ("python-pptx, same facts", f"{pptx_seconds:.3f} s"),
         ("speed-up over python-pptx (>= 20)", f"{pptx_seconds / ours_seconds:.1f}x"),
+        ("the same in CPU time", f"{pptx_seconds / ours_cpu:.1f}x"),
         ("500 slides", f"{wall[500]:.3f} s wall, {cpu[500]:.3f} s CPU ({wall[500] / copies[500]:.0f}x cp)"),
         ("1,000 slides", f"{wall[1000]:.3f} s wall, {cpu[1000]:.3f} s CPU ({wall[1000] / copies[1000]:.0f}x cp)"),
         ("1,000 / 500 slides, wall (<= 2.2)", f"{wall[1000] / wall[500]:.2f}"),

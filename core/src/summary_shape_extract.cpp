@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <span>
 #include <string>
 #include <utility>
 
+#include "byte_scan.hpp"
 #include "summary_text_extract.hpp"
 #include "xml_shape_tree.hpp"
 #include "xml_tag_scan.hpp"
@@ -446,25 +446,23 @@ SlideIndex::SlideIndex(std::string_view slide) : slide_(slide), tags_(slide, sli
     // (every prefixed name in the markup has a colon).
     const char* data = slide.data();
     const std::size_t size = slide.size();
-    for (std::size_t colon = 0; colon + 1 < size; ++colon) {
-        const void* hit = std::memchr(data + colon, ':', size - colon);
-        if (!hit) break;
-        colon = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
-        const char next = colon + 1 < size ? data[colon + 1] : '\0';
-        if (next != 'c' && next != 'e' && next != 'l' && next != 'i') continue;
+    for_each_byte(slide, ':', [&](std::size_t colon) {
+        if (colon + 1 >= size) return;
+        const char next = data[colon + 1];
+        if (next != 'c' && next != 'e' && next != 'l' && next != 'i') return;
         const std::string_view after(data + colon + 1, size - colon - 1);
         if (next == 'c') {
             if (after.starts_with("chart")) charts_.push_back(colon);
-            continue;
+            return;
         }
-        if (colon == 0 || data[colon - 1] != 'r') continue;
+        if (colon == 0 || data[colon - 1] != 'r') return;
         for (std::string_view name : id_names) {
             if (!after.starts_with(name)) continue;
             std::size_t value_start = colon + 1 + name.size();
             std::size_t value_end = slide.find('"', value_start);
             if (value_end != std::string_view::npos) ids_.push_back({colon - 1, value_start, value_end});
         }
-    }
+    });
 }
 
 std::pair<std::size_t, std::size_t> SlideIndex::bounds(std::string_view slice) const {

@@ -8,6 +8,7 @@
 #include <limits>
 #include <utility>
 
+#include "byte_scan.hpp"
 #include "package_reader.hpp"
 #include "xml_chars.hpp"
 #include "xml_tokenizer.hpp"
@@ -119,10 +120,8 @@ TagIndex::TagIndex(std::string_view text, std::span<const std::string_view> tags
     }
     const char* data = text.data();
     const std::size_t size = text.size();
-    for (std::size_t at = 0; at + 1 < size; ++at) {
-        const void* hit = std::memchr(data + at, '<', size - at);
-        if (!hit) break;
-        at = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+    for_each_byte(text, '<', [&](std::size_t at) {
+        if (at + 1 >= size) return;
         const bool closing = data[at + 1] == '/';
         const std::size_t name_start = at + (closing ? 2 : 1);
         const std::string_view rest(data + name_start, size - std::min(size, name_start));
@@ -139,7 +138,7 @@ TagIndex::TagIndex(std::string_view text, std::span<const std::string_view> tags
                     tag.openings.push_back({at, name_end + length});
             }
         }
-    }
+    });
 }
 
 const TagIndex::Tag* TagIndex::find(std::string_view name) const {

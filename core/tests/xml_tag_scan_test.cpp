@@ -1,11 +1,14 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "byte_scan.hpp"
 #include "xml_chars.hpp"
 #include "xml_tag_scan.hpp"
 
@@ -313,6 +316,26 @@ TEST(XmlCharsDecode, StepsThroughCharactersAndIllFormedSubparts) {
         EXPECT_EQ(step.length, c.length) << c.text;
         if (c.valid) {
             EXPECT_EQ(step.code_point, c.code_point) << c.text;
+        }
+    }
+}
+
+// ---- for_each_byte ---------------------------------------------------------
+
+// Every length around the sixteen-byte blocks, hits at every place in them.
+TEST(ByteScan, FindsEveryPositionOfTheByteInOrder) {
+    std::mt19937 random(7);
+    for (std::size_t length = 0; length <= 70; ++length) {
+        for (int round = 0; round < 20; ++round) {
+            std::string text(length, 'a');
+            for (char& c : text)
+                if (random() % 3 == 0) c = '<';
+            std::vector<std::size_t> expected;
+            for (std::size_t i = 0; i < text.size(); ++i)
+                if (text[i] == '<') expected.push_back(i);
+            std::vector<std::size_t> found;
+            for_each_byte(text, '<', [&](std::size_t at) { found.push_back(at); });
+            ASSERT_EQ(found, expected) << text;
         }
     }
 }
