@@ -165,7 +165,6 @@ void write_record(JsonTextWriter& writer, const PresentationSummary& presentatio
 
 // The record object and its "slides" list.
 constexpr std::size_t slide_depth_in_presentation = 2;
-constexpr std::size_t expected_slide_text_size = 16 << 10;
 
 template <class Record>
 JsonText record_text(const Record& record) {
@@ -192,8 +191,8 @@ JsonText to_json_text(const ShapeSummary& shape) { return record_text(shape); }
 JsonText to_json_text(const SlideSummary& slide) { return record_text(slide); }
 JsonText to_json_text(const PresentationSummary& presentation) { return record_text(presentation); }
 
-JsonText slide_json_text_in_presentation(const SlideSummary& slide) {
-    JsonTextWriter writer(expected_slide_text_size, slide_depth_in_presentation);
+JsonText slide_json_text_in_presentation(const SlideSummary& slide, std::size_t expected_size) {
+    JsonTextWriter writer(expected_size, slide_depth_in_presentation);
     write_record(writer, slide);
     return std::move(writer).finish();
 }

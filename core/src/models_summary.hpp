@@ -103,8 +103,9 @@ JsonText to_json_text(const SlideSummary& slide);
 JsonText to_json_text(const PresentationSummary& presentation);
 
 // One slide's record as the "slides" list of a presentation record holds
-// it, so that slides can be written apart, e.g. on several threads.
-JsonText slide_json_text_in_presentation(const SlideSummary& slide);
+// it, so that slides can be written apart, e.g. on several threads;
+// `expected_size` bytes are reserved for it.
+JsonText slide_json_text_in_presentation(const SlideSummary& slide, std::size_t expected_size);
 // The presentation record with `slide_texts`, made by that, as its slides,
 // in order, instead of `presentation.slides`. The first error in the
 // record's text order is the record's error.

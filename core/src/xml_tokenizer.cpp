@@ -7,6 +7,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "byte_scan.hpp"
+
 namespace zandrel {
 namespace {
 
@@ -208,10 +210,7 @@ Result<XmlEvent> BasicXmlReader<Mode>::next() {
         if (c == '<') return read_markup();
         if (c == '&') return read_reference();
         const std::size_t start = position_;
-        const void* lt = std::memchr(data + start, '<', size - start);
-        std::size_t end = lt ? static_cast<std::size_t>(static_cast<const char*>(lt) - data) : size;
-        if (const void* amp = std::memchr(data + start, '&', end - start))
-            end = static_cast<std::size_t>(static_cast<const char*>(amp) - data);
+        const std::size_t end = find_byte(data, start, find_byte(data, start, size, '<'), '&');
         position_ = end;
         const std::string_view piece = text_.substr(start, end - start);
         XmlEvent event;
@@ -267,9 +266,9 @@ Result<XmlEvent> BasicXmlReader<Mode>::read_start_tag(std::size_t start) {
         const char c = data[p];
         if (c == '>') break;
         if (c == '<') return fail("unexpected '<' inside tag" + offset_suffix(start));
-        const void* close = std::memchr(data + p + 1, c, size - p - 1);
-        if (!close) return fail("unexpected end of input inside start tag" + offset_suffix(start));
-        p = static_cast<std::size_t>(static_cast<const char*>(close) - data) + 1;
+        const std::size_t close = find_byte(data, p + 1, size, c);
+        if (close >= size) return fail("unexpected end of input inside start tag" + offset_suffix(start));
+        p = close + 1;
     }
     const std::size_t gt = p;
     const bool empty = data[gt - 1] == '/';

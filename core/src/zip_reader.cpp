@@ -292,24 +292,26 @@ Result<OpenedEntry> ZipReader::open_entry(std::size_t index) const {
     if (entry.method != zip_method_stored && entry.method != zip_method_deflate)
         return ZandrelError::zip("unsupported compression method " + std::to_string(entry.method));
     const std::uint64_t file_size = archive_->file_size;
-    const ZandrelError outside = ZandrelError::zip("entry " + entry.name + " lies outside the file");
-    if (!range_within(entry.local_header_offset, local_header_size, file_size)) return outside;
+    // built only when needed: entries are opened by the thousand
+    auto outside = [&entry] { return ZandrelError::zip("entry " + entry.name + " lies outside the file"); };
+    if (!range_within(entry.local_header_offset, local_header_size, file_size)) return outside();
 
-    std::string header(local_header_size, '\0');
-    ZANDREL_CHECK(read_exact_at(archive_->fd, header.data(), header.size(), entry.local_header_offset));
+    char header_bytes[local_header_size];
+    ZANDREL_CHECK(read_exact_at(archive_->fd, header_bytes, local_header_size, entry.local_header_offset));
+    const std::string_view header(header_bytes, local_header_size);
     if (load_u32(header, 0) != local_header_signature)
         return ZandrelError::zip("invalid local header of entry " + entry.name);
     OpenedEntry opened;
     opened.index = index;
     opened.local_header_offset = entry.local_header_offset;
     opened.data_offset = entry.local_header_offset + local_header_size + load_u16(header, 26) + load_u16(header, 28);
-    if (!range_within(opened.data_offset, entry.compressed_size, file_size)) return outside;
+    if (!range_within(opened.data_offset, entry.compressed_size, file_size)) return outside();
     opened.data_end = opened.data_offset + entry.compressed_size;
     if (entry.flags & flag_data_descriptor) {
         std::string tail(static_cast<std::size_t>(std::min<std::uint64_t>(24, file_size - opened.data_end)), '\0');
         ZANDREL_CHECK(read_exact_at(archive_->fd, tail.data(), tail.size(), opened.data_end));
         const std::uint64_t length = data_descriptor_length(entry, tail);
-        if (length > tail.size()) return outside;
+        if (length > tail.size()) return outside();
         opened.data_end += length;
     }
     return opened;
