@@ -1,6 +1,7 @@
 #include "json_text_writer.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
 #include <utility>
@@ -13,6 +14,19 @@ namespace {
 using namespace std::string_view_literals;
 
 constexpr char hex_digits[] = "0123456789abcdef";
+
+// Deeper lines are written with memset; up to this width, line starts are
+// copied from `line_starts`, which holds the longest one and the sixteen
+// bytes a block copy may read past it.
+constexpr std::size_t max_copied_indent = 480;
+
+constexpr auto line_starts = [] {
+    std::array<char, 2 + max_copied_indent + 16> bytes{};
+    bytes[0] = ',';
+    bytes[1] = '\n';
+    for (std::size_t i = 2; i < bytes.size(); ++i) bytes[i] = ' ';
+    return bytes;
+}();
 constexpr char upper_hex_digits[] = "0123456789ABCDEF";
 
 // ASCII bytes copied as they are: the printable ones but the quotation mark
@@ -152,16 +166,27 @@ void JsonTextWriter::start_value() {
 }
 
 void JsonTextWriter::start_line() {
-    write_indent(has_members_.back() ? ",\n"sv : "\n"sv);
+    write_indent(has_members_.back() != 0);
     has_members_.back() = true;
 }
 
-// `line_start`, then two spaces per container the line is in.
-void JsonTextWriter::write_indent(std::string_view line_start) {
-    std::size_t width = 2 * (outer_depth_ + has_members_.size());
-    char* at = claim(line_start.size() + width);
-    std::memcpy(at, line_start.data(), line_start.size());
-    std::memset(at + line_start.size(), ' ', width);
+// A comma if asked, a line feed, then two spaces per container the line is
+// in: a slice of `line_starts`, copied sixteen bytes at a time (lines are
+// short and many, and a library call per line cost more than the copy).
+void JsonTextWriter::write_indent(bool comma) {
+    const std::size_t width = 2 * (outer_depth_ + has_members_.size());
+    const std::size_t length = (comma ? 2 : 1) + width;
+    if (width > max_copied_indent) {
+        char* at = claim(length);
+        if (comma) *at++ = ',';
+        *at++ = '\n';
+        std::memset(at, ' ', width);
+        return;
+    }
+    char* at = room(length + 16);
+    const char* from = line_starts.data() + (comma ? 0 : 1);
+    for (std::size_t done = 0; done < length; done += 16) std::memcpy(at + done, from + done, 16);
+    used_ += length;
 }
 
 void JsonTextWriter::open(char bracket) {
@@ -173,7 +198,7 @@ void JsonTextWriter::open(char bracket) {
 void JsonTextWriter::close(char bracket) {
     bool filled = has_members_.back();
     has_members_.pop_back();
-    if (filled) write_indent("\n");
+    if (filled) write_indent(false);
     *claim(1) = bracket;
 }
 

@@ -63,13 +63,17 @@ private:
     void open(char bracket);
     void close(char bracket);
     void write_quoted(std::string_view text);
-    void write_indent(std::string_view line_start);
+    void write_indent(bool comma);
     void grow(std::size_t bytes);
 
-    // `bytes` writable bytes at the end of the text, which then counts them.
-    char* claim(std::size_t bytes) {
+    // `bytes` writable bytes at the end of the text, not yet counted in it.
+    char* room(std::size_t bytes) {
         if (out_.size() - used_ < bytes) grow(bytes);
-        char* at = out_.data() + used_;
+        return out_.data() + used_;
+    }
+    // The same, counted in the text.
+    char* claim(std::size_t bytes) {
+        char* at = room(bytes);
         used_ += bytes;
         return at;
     }
