@@ -158,12 +158,10 @@ Result<std::string> image_content_type(std::string_view extension) {
 }
 
 Result<std::vector<std::string>> list_part_names(const ZipReader& archive) {
+    ZANDREL_CHECK(archive.open_every_entry());
     std::vector<std::string> names;
     names.reserve(archive.entry_count());
-    for (std::size_t i = 0; i < archive.entry_count(); ++i) {
-        ZANDREL_CHECK(archive.open_entry(i));
-        names.push_back(archive.entry(i).name);
-    }
+    for (std::size_t i = 0; i < archive.entry_count(); ++i) names.push_back(archive.entry(i).name);
     return names;
 }
 

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <new>
+#include <numeric>
 #include <unordered_map>
 #include <utility>
 
@@ -199,6 +201,23 @@ struct ZipReader::Buffers {
     std::size_t inflated_capacity = 0;
 };
 
+namespace {
+
+// Bytes of the file read ahead, from `offset` on.
+struct FileWindow {
+    std::uint64_t offset = 0;
+    std::string bytes;
+
+    bool covers(std::uint64_t at, std::uint64_t size) const {
+        return at >= offset && at - offset <= bytes.size() && size <= bytes.size() - (at - offset);
+    }
+};
+
+// Local headers that lie this close together are read with one read.
+constexpr std::uint64_t header_window_span = 64 << 10;
+
+}  // namespace
+
 // The open file and its directory, never changed after `open`, so the readers
 // that share it may use it from several threads at once.
 struct ZipReader::Archive {
@@ -231,6 +250,37 @@ struct ZipReader::Archive {
         }
         return {};
     }
+
+    // Bytes [offset, offset + size) from `window` where it holds them, else
+    // from the file.
+    Status read_at(char* out, std::size_t size, std::uint64_t offset, const FileWindow& window) const {
+        if (!window.covers(offset, size)) return read_exact_at(fd, out, size, offset);
+        std::memcpy(out, window.bytes.data() + (offset - window.offset), size);
+        return {};
+    }
+
+    // The window holding the local header of the entry at `position` of
+    // `in_file_order` and of those after it that start within the span; an
+    // empty one when it cannot be read, so that each entry reads its own
+    // header and meets its own error.
+    FileWindow headers_window(std::span<const std::size_t> in_file_order, std::size_t position) const {
+        FileWindow window;
+        const std::uint64_t start = entries[in_file_order[position]].local_header_offset;
+        if (start >= file_size) return window;
+        std::uint64_t end = start;
+        for (std::size_t next = position; next < in_file_order.size(); ++next) {
+            const std::uint64_t header = entries[in_file_order[next]].local_header_offset;
+            if (header - start >= header_window_span) break;
+            end = std::max(end, header + local_header_size);
+        }
+        end = std::min(end, file_size);
+        window.bytes.resize(static_cast<std::size_t>(end - start));
+        if (!read_exact_at(fd, window.bytes.data(), window.bytes.size(), start)) return FileWindow{};
+        window.offset = start;
+        return window;
+    }
+
+    Result<OpenedEntry> open_entry(std::size_t index, const FileWindow& window) const;
 
     Status stream_entry(const OpenedEntry& opened, Buffers& buffers,
                         const std::function<void(std::span<const char>)>& sink) const;
@@ -284,20 +334,45 @@ std::optional<std::size_t> ZipReader::find(std::string_view name) const {
     return found->second;
 }
 
-Result<OpenedEntry> ZipReader::open_entry(std::size_t index) const {
-    if (index >= archive_->entries.size())
+Result<OpenedEntry> ZipReader::open_entry(std::size_t index) const { return archive_->open_entry(index, {}); }
+
+Status ZipReader::open_every_entry() const {
+    const auto& entries = archive_->entries;
+    std::vector<std::size_t> in_file_order(entries.size());
+    std::iota(in_file_order.begin(), in_file_order.end(), std::size_t{0});
+    std::stable_sort(in_file_order.begin(), in_file_order.end(), [&entries](std::size_t a, std::size_t b) {
+        return entries[a].local_header_offset < entries[b].local_header_offset;
+    });
+    std::optional<std::size_t> first_failed;
+    std::optional<ZandrelError> failure;
+    FileWindow window;
+    for (std::size_t position = 0; position < in_file_order.size(); ++position) {
+        const std::size_t index = in_file_order[position];
+        if (!window.covers(entries[index].local_header_offset, local_header_size))
+            window = archive_->headers_window(in_file_order, position);
+        auto opened = archive_->open_entry(index, window);
+        if (!opened && (!first_failed || index < *first_failed)) {
+            first_failed = index;
+            failure = opened.error();
+        }
+    }
+    if (failure) return *failure;
+    return {};
+}
+
+Result<OpenedEntry> ZipReader::Archive::open_entry(std::size_t index, const FileWindow& window) const {
+    if (index >= entries.size())
         return ZandrelError::zip("entry index " + std::to_string(index) + " is out of range");
-    const ZipEntry& entry = archive_->entries[index];
+    const ZipEntry& entry = entries[index];
     if (entry.flags & flag_encrypted) return ZandrelError::zip("encrypted entries are not supported");
     if (entry.method != zip_method_stored && entry.method != zip_method_deflate)
         return ZandrelError::zip("unsupported compression method " + std::to_string(entry.method));
-    const std::uint64_t file_size = archive_->file_size;
     // built only when needed: entries are opened by the thousand
     auto outside = [&entry] { return ZandrelError::zip("entry " + entry.name + " lies outside the file"); };
     if (!range_within(entry.local_header_offset, local_header_size, file_size)) return outside();
 
     char header_bytes[local_header_size];
-    ZANDREL_CHECK(read_exact_at(archive_->fd, header_bytes, local_header_size, entry.local_header_offset));
+    ZANDREL_CHECK(read_at(header_bytes, local_header_size, entry.local_header_offset, window));
     const std::string_view header(header_bytes, local_header_size);
     if (load_u32(header, 0) != local_header_signature)
         return ZandrelError::zip("invalid local header of entry " + entry.name);
@@ -309,7 +384,7 @@ Result<OpenedEntry> ZipReader::open_entry(std::size_t index) const {
     opened.data_end = opened.data_offset + entry.compressed_size;
     if (entry.flags & flag_data_descriptor) {
         std::string tail(static_cast<std::size_t>(std::min<std::uint64_t>(24, file_size - opened.data_end)), '\0');
-        ZANDREL_CHECK(read_exact_at(archive_->fd, tail.data(), tail.size(), opened.data_end));
+        ZANDREL_CHECK(read_at(tail.data(), tail.size(), opened.data_end, window));
         const std::uint64_t length = data_descriptor_length(entry, tail);
         if (length > tail.size()) return outside();
         opened.data_end += length;

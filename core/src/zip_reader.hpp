@@ -97,6 +97,10 @@ public:
 
     // Zip error when the entry cannot be opened.
     Result<OpenedEntry> open_entry(std::size_t index) const;
+    // Opens every entry as `open_entry` does, reading the local headers of
+    // entries that lie close together with one read; the error of the first
+    // entry, in directory order, that cannot be opened.
+    Status open_every_entry() const;
     // The whole uncompressed content; Io error on any read failure.
     Result<std::string> read_entry(const OpenedEntry& entry) const;
     // Streams the uncompressed content in chunks; Io error on any read failure

@@ -38,6 +38,18 @@ std::string describe(const std::optional<Failure>& failure) {
     return ZandrelError{failure->kind, failure->detail}.display();
 }
 
+// What opening every entry gives, one `open_entry` at a time in directory
+// order and by `open_every_entry`, which reads nearby headers together.
+std::pair<std::string, std::string> opened_one_by_one_and_together(const std::string& path) {
+    auto reader = ZipReader::open(path);
+    if (!reader) return {reader.error().display(), reader.error().display()};
+    std::string one_by_one = "success";
+    for (std::size_t i = 0; i < reader->entry_count() && one_by_one == "success"; ++i)
+        if (auto opened = reader->open_entry(i); !opened) one_by_one = opened.error().display();
+    const Status together = reader->open_every_entry();
+    return {one_by_one, together ? "success" : together.error().display()};
+}
+
 TEST(ZipReaderCorpus, EveryEntryMatchesPythonZipfile) {
     ZANDREL_REQUIRE_CORPUS();
     if (!tool_available("python3")) GTEST_SKIP() << "python3 not found";
@@ -189,6 +201,43 @@ TEST(ZipReader, SharedReadersReadOnOtherThreadsAndOutliveTheFirst) {
     auto content = kept->read_entry(*opened);
     ASSERT_TRUE(content.ok()) << content.error().display();
     EXPECT_EQ(*content, expected[15]);
+}
+
+TEST(ZipReader, OpeningEveryEntryReportsTheFirstFailureInDirectoryOrder) {
+    TempDir temp;
+    std::vector<RawEntry> entries;
+    for (int i = 0; i < 4; ++i) entries.push_back(stored_entry("e" + std::to_string(i), std::string(10 * (i + 1), 'x')));
+    std::vector<std::uint32_t> offsets;
+    std::uint32_t offset = 0;
+    for (const RawEntry& entry : entries) {
+        offsets.push_back(offset);
+        offset += static_cast<std::uint32_t>(30 + entry.name.size() + entry.data.size());
+    }
+    // e1's record points at the last header and e3's at the second: both
+    // are spoiled, so in file order e3 fails first, in directory order e1
+    entries[1].local_signature = entries[3].local_signature = 0x12345678;
+    entries[1].local_header_offset = offsets[3];
+    entries[3].local_header_offset = offsets[1];
+    replace_file(temp.file("order.zip"), raw_archive(entries));
+    const auto [one_by_one, together] = opened_one_by_one_and_together(temp.file("order.zip"));
+    EXPECT_EQ(one_by_one, "zip error: invalid local header of entry e1");
+    EXPECT_EQ(together, one_by_one);
+
+    // many small entries, some with data descriptors, read in a few windows
+    std::vector<RawEntry> many;
+    for (int i = 0; i < 3000; ++i) {
+        many.push_back(stored_entry("part" + std::to_string(i), std::string(static_cast<std::size_t>(i % 97), 'y')));
+        if (i % 7 == 0) many.back().flags = zip_format::flag_data_descriptor;
+    }
+    replace_file(temp.file("many.zip"), raw_archive(many));
+    EXPECT_EQ(opened_one_by_one_and_together(temp.file("many.zip")),
+              (std::pair<std::string, std::string>{"success", "success"}));
+    many[2500].local_signature = 0;
+    many[1200].local_header_offset = 0xFFFFFF00;
+    replace_file(temp.file("many.zip"), raw_archive(many));
+    EXPECT_EQ(opened_one_by_one_and_together(temp.file("many.zip")),
+              (std::pair<std::string, std::string>{"zip error: entry part1200 lies outside the file",
+                                                   "zip error: entry part1200 lies outside the file"}));
 }
 
 TEST(ZipReader, DataDescriptorsAreSkippedUsingCentralSizes) {
@@ -363,6 +412,8 @@ TEST(ZipReader, EveryCorruptedByteIsCaughtOrHarmless) {
         std::string spoiled = archive;
         spoiled[at] = static_cast<char>(spoiled[at] ^ 0x5a);
         replace_file(temp.file("bad.zip"), spoiled);
+        const auto [one_by_one, together] = opened_one_by_one_and_together(temp.file("bad.zip"));
+        EXPECT_EQ(together, one_by_one);
         std::vector<std::string> contents;
         const auto failure = read_everything(temp.file("bad.zip"), &contents);
         if (failure) {
