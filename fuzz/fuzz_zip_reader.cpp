@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the ZIP reader as an archive file and reads every
 // entry, then copies each entry raw and re-timed into a writer on /dev/null so
-// the record rewriting runs on whatever the reader accepted.
+// the record rewriting runs on whatever the reader accepted. Opening every
+// entry at once must agree with opening them one by one (aborts otherwise).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -42,6 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!reader) return 0;
     zandrel::ZipWriter raw_copy(sink_fd);
     zandrel::ZipWriter retimed(sink_fd);
+    std::string first_failure;
+    for (std::size_t i = 0; i < reader->entry_count() && first_failure.empty(); ++i)
+        if (auto opened = reader->open_entry(i); !opened) first_failure = opened.error().display();
+    const zandrel::Status every = reader->open_every_entry();
+    if ((every ? std::string() : every.error().display()) != first_failure) std::abort();
     for (std::size_t i = 0; i < reader->entry_count(); ++i) {
         (void)reader->find(reader->entry(i).name);
         auto opened = reader->open_entry(i);
