@@ -27,10 +27,11 @@ public:
         std::uint64_t bytes = 0;
         for (const auto& part : parts_)
             if (auto index = archive_.find(part)) bytes += archive_.entry(*index).uncompressed_size;
-        // the calling thread takes slides too, so one slide needs no worker
+        // the calling thread takes slides too: one slide needs no worker,
+        // and a worker needs a core of its own
         const std::size_t other_slides = parts_.empty() ? 0 : parts_.size() - 1;
-        const auto workers =
-            std::min<std::size_t>(threads_worth(bytes, slide_bytes_per_worker, max_slide_workers), other_slides);
+        const auto workers = std::min<std::size_t>(
+            {threads_worth(bytes, slide_bytes_per_worker, max_slide_workers), other_cores(), other_slides});
         {
             ScopedThreads threads;
             threads.start(static_cast<unsigned>(workers), [this] { work_on_shared_reader(); });

@@ -10,6 +10,8 @@ unsigned threads_worth(std::uint64_t units, std::uint64_t units_per_thread, unsi
     return static_cast<unsigned>(std::min<std::uint64_t>({units / units_per_thread, cores, max_threads}));
 }
 
+unsigned other_cores() { return std::max(1u, std::thread::hardware_concurrency()) - 1; }
+
 void ScopedThreads::start(unsigned count, const std::function<void()>& work) {
     for (unsigned i = 0; i < count; ++i) {
         try {

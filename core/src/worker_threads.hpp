@@ -14,6 +14,9 @@ namespace zandrel {
 // the machine has cores.
 unsigned threads_worth(std::uint64_t units, std::uint64_t units_per_thread, unsigned max_threads);
 
+// The machine's cores beside the one the calling thread runs on.
+unsigned other_cores();
+
 class ScopedThreads {
 public:
     ScopedThreads() = default;
