@@ -138,10 +138,11 @@ def run(decks=None):
         pptx_seconds = min(pptx_seconds, best_of(1, lambda: [python_pptx_facts(path) for path in paths])[0])
     # slides are summarised on worker threads where a deck is large enough,
     # so the CPU time of all threads is shown beside the wall time
-    started_cpu = time.process_time()
+    ours_cpu = float("inf")
     for _ in range(5):
+        started_cpu = time.process_time()
         summarize_all(paths)
-    ours_cpu = (time.process_time() - started_cpu) / 5
+        ours_cpu = min(ours_cpu, time.process_time() - started_cpu)
     slides = sum(json.loads(zn.summarize_presentation_json(p))["slide_count"] for p in paths)
 
     synthetic = {count: synthetic_deck(count) for count in (500, 1000)}
@@ -162,7 +163,7 @@ def run(decks=None):
 
     report("summarize_presentation_json", [
         ("corpus decks python-pptx opens", f"{len(paths)} decks, {slides} slides"),
-        ("zandrel, whole corpus", f"{ours_seconds:.3f} s wall, {ours_cpu:.3f} s CPU (mean of 5)"),
+        ("zandrel, whole corpus", f"{ours_seconds:.3f} s wall, {ours_cpu:.3f} s CPU"),
         ("python-pptx, same facts", f"{pptx_seconds:.3f} s"),
         ("speed-up over python-pptx (>= 20)", f"{pptx_seconds / ours_seconds:.1f}x"),
         ("the same in CPU time", f"{pptx_seconds / ours_cpu:.1f}x"),
