@@ -1,8 +1,8 @@
 // Summarising the slides of one package on several threads. Each slide is
 // taken by whichever thread is free, the calling thread included, and each
 // thread reads through a reader of its own; worker threads are started only
-// when the deck's slide text is large enough to pay for them, and joined
-// before the walk returns.
+// when the deck's slide text is large enough to pay for them and there are
+// cores for them, and joined before the walk returns.
 //
 // Errors: the error of the earliest slide, in the order given, whose visit
 // failed, as a walk in that order would report it; slides after a known
