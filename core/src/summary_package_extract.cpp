@@ -7,9 +7,9 @@
 #include "package_relationships.hpp"
 #include "package_slide_order.hpp"
 #include "summary_shape_extract.hpp"
+#include "summary_slide_walk.hpp"
 #include "summary_table_extract.hpp"
 #include "summary_text_extract.hpp"
-#include "summary_slide_walk.hpp"
 
 namespace zandrel {
 namespace {
@@ -79,7 +79,7 @@ struct OpenedPresentation {
 
 Result<OpenedPresentation> open_presentation(const std::string& path) {
     ZANDREL_TRY(ZipReader archive, open_package(path));
-    // slide_parts opens every entry once, so the walk below needs no opening
+    // slide_parts opens every entry: one that cannot be opened fails the summary
     ZANDREL_TRY(auto parts, slide_parts(archive));
     PresentationSummary record;
     record.path = path;

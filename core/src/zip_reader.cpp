@@ -348,7 +348,10 @@ Status ZipReader::open_every_entry() const {
     FileWindow window;
     for (std::size_t position = 0; position < in_file_order.size(); ++position) {
         const std::size_t index = in_file_order[position];
-        if (!window.covers(entries[index].local_header_offset, local_header_size))
+        // a header outside the file fails without a read, so it never asks
+        // for a window (a hostile directory may point thousands there)
+        const std::uint64_t header = entries[index].local_header_offset;
+        if (range_within(header, local_header_size, archive_->file_size) && !window.covers(header, local_header_size))
             window = archive_->headers_window(in_file_order, position);
         auto opened = archive_->open_entry(index, window);
         if (!opened && (!first_failed || index < *first_failed)) {

@@ -232,6 +232,13 @@ TEST(ZipReader, OpeningEveryEntryReportsTheFirstFailureInDirectoryOrder) {
     replace_file(temp.file("many.zip"), raw_archive(many));
     EXPECT_EQ(opened_one_by_one_and_together(temp.file("many.zip")),
               (std::pair<std::string, std::string>{"success", "success"}));
+    // thousands of records pointing past the end of the file fail one by one
+    std::vector<RawEntry> past_end = many;
+    for (RawEntry& entry : past_end) entry.local_header_offset = 0xFFFFFFF0;
+    replace_file(temp.file("past.zip"), raw_archive(past_end));
+    EXPECT_EQ(opened_one_by_one_and_together(temp.file("past.zip")),
+              (std::pair<std::string, std::string>{"zip error: entry part0 lies outside the file",
+                                                   "zip error: entry part0 lies outside the file"}));
     many[2500].local_signature = 0;
     many[1200].local_header_offset = 0xFFFFFF00;
     replace_file(temp.file("many.zip"), raw_archive(many));
