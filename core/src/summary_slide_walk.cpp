@@ -1,7 +1,6 @@
 #include "summary_slide_walk.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <exception>
 #include <optional>
 #include <vector>
@@ -21,7 +20,7 @@ class SlideWalk {
 public:
     SlideWalk(const ZipReader& archive, std::span<const std::string> parts,
               const std::function<Status(const ZipReader&, std::size_t)>& visit)
-        : archive_(archive), parts_(parts), visit_(visit), outcomes_(parts.size()) {}
+        : archive_(archive), parts_(parts), visit_(visit), outcomes_(parts.size()), positions_(parts.size()) {}
 
     Status run() {
         std::uint64_t bytes = 0;
@@ -51,16 +50,15 @@ private:
     };
 
     void work(const ZipReader& reader) noexcept {
-        for (std::size_t position = next_++; position < parts_.size(); position = next_++) {
-            if (position > first_failed_) continue;
-            Outcome& outcome = outcomes_[position];
+        while (const auto position = positions_.take()) {
+            Outcome& outcome = outcomes_[*position];
             try {
-                outcome.status = visit_(reader, position);
+                outcome.status = visit_(reader, *position);
                 if (*outcome.status) continue;
             } catch (...) {
                 outcome.exception = std::current_exception();
             }
-            lower_first_failed(position);
+            positions_.failed_at(*position);
         }
     }
 
@@ -73,18 +71,11 @@ private:
         }
     }
 
-    void lower_first_failed(std::size_t position) {
-        std::size_t known = first_failed_;
-        while (position < known && !first_failed_.compare_exchange_weak(known, position)) {
-        }
-    }
-
     const ZipReader& archive_;
     std::span<const std::string> parts_;
     const std::function<Status(const ZipReader&, std::size_t)>& visit_;
     std::vector<Outcome> outcomes_;
-    std::atomic<std::size_t> next_{0};
-    std::atomic<std::size_t> first_failed_{SIZE_MAX};
+    PositionQueue positions_;
 };
 
 }  // namespace

@@ -28,4 +28,16 @@ void ScopedThreads::join() {
     threads_.clear();
 }
 
+std::optional<std::size_t> PositionQueue::take() {
+    for (std::size_t position = next_++; position < count_; position = next_++)
+        if (position < first_failed_) return position;
+    return std::nullopt;
+}
+
+void PositionQueue::failed_at(std::size_t position) {
+    std::size_t known = first_failed_;
+    while (position < known && !first_failed_.compare_exchange_weak(known, position)) {
+    }
+}
+
 }  // namespace zandrel

@@ -2,8 +2,11 @@
 // so none outlives the call and nothing is shared between calls.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -32,6 +35,26 @@ public:
 
 private:
     std::vector<std::thread> threads_;
+};
+
+// Positions [0, count) handed out in order to whichever thread asks. Only
+// the earliest failure counts, so once one is known the positions after it
+// are passed over.
+class PositionQueue {
+public:
+    explicit PositionQueue(std::size_t count) : count_(count) {}
+
+    // The next position worth working on; none when all are taken.
+    std::optional<std::size_t> take();
+    // Notes a failure at `position`, so later positions are passed over.
+    void failed_at(std::size_t position);
+    // Gives up every position not taken yet.
+    void close() { next_ = count_; }
+
+private:
+    std::size_t count_;
+    std::atomic<std::size_t> next_{0};
+    std::atomic<std::size_t> first_failed_{SIZE_MAX};
 };
 
 }  // namespace zandrel

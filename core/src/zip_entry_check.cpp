@@ -1,6 +1,5 @@
 #include "zip_entry_check.hpp"
 
-#include <atomic>
 #include <mutex>
 
 #include "worker_threads.hpp"
@@ -17,20 +16,19 @@ constexpr unsigned max_workers = 4;
 struct ParallelEntryCheck::Shared {
     const ZipReader& reader;
     std::vector<std::size_t> indices;
-    std::atomic<std::size_t> next{0};
-    // Positions after a known failure need no checking.
-    std::atomic<std::size_t> first_failed{SIZE_MAX};
+    PositionQueue positions;
     std::mutex failure_lock;
     std::optional<EntryCheckFailure> failure;
     ScopedThreads workers;
 
-    Shared(const ZipReader& input, std::vector<std::size_t> entries) : reader(input), indices(std::move(entries)) {}
+    Shared(const ZipReader& input, std::vector<std::size_t> entries)
+        : reader(input), indices(std::move(entries)), positions(indices.size()) {}
 
     void record(std::size_t position, ZandrelError error) {
         std::lock_guard lock(failure_lock);
         if (failure && failure->position < position) return;
         failure = EntryCheckFailure{position, std::move(error)};
-        first_failed = position;
+        positions.failed_at(position);
     }
 
     void check_one(std::size_t position, const ZipReader& own_reader) {
@@ -43,14 +41,13 @@ struct ParallelEntryCheck::Shared {
     // Takes positions until none is left; a worker must not throw, and a
     // position it took but could not check must still fail the check.
     void work(const ZipReader& own_reader) noexcept {
-        std::size_t position = SIZE_MAX;
+        std::optional<std::size_t> position;
         try {
-            for (position = next++; position < indices.size(); position = next++)
-                if (position < first_failed) check_one(position, own_reader);
+            while ((position = positions.take())) check_one(*position, own_reader);
         } catch (const std::bad_alloc&) {
-            if (position < indices.size())
-                record(position, ZandrelError::io("out of memory while checking entry " +
-                                                  reader.entry(indices[position]).name));
+            if (position)
+                record(*position, ZandrelError::io("out of memory while checking entry " +
+                                                   reader.entry(indices[*position]).name));
         }
     }
 
@@ -74,7 +71,7 @@ ParallelEntryCheck::ParallelEntryCheck(const ZipReader& reader, std::vector<std:
 
 ParallelEntryCheck::~ParallelEntryCheck() {
     if (!shared_) return;
-    shared_->next = shared_->indices.size();
+    shared_->positions.close();
     shared_->workers.join();
 }
 
